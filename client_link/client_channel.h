@@ -1,0 +1,15 @@
+// The names and numbers by which the mIRC client takes commands from other
+// programs. The client is outside this program; these values are its side of
+// the contract, shared with the stand-in client used by the tests.
+#ifndef VARNOCK_CLIENT_LINK_CLIENT_CHANNEL_H
+#define VARNOCK_CLIENT_LINK_CLIENT_CHANNEL_H
+
+#include "common/loader_types.h"
+
+constexpr const char client_window_class[] = "mIRC";
+constexpr const char client_mapping_name[] = "mIRC";
+constexpr unsigned client_command_message = 0x0400 + 200;  // WM_USER + 200
+constexpr unsigned client_command_wparam = 1;
+constexpr long client_command_lparam = 0;
+
+#endif

@@ -1,0 +1,11 @@
+# A program that runs on a bare Windows: console subsystem, the C and C++
+# runtimes linked in, no DLL beside it but the system's own.
+function(varnock_standalone_program target)
+  if(MSVC)
+    set_property(TARGET ${target} PROPERTY MSVC_RUNTIME_LIBRARY MultiThreaded)
+  elseif(MINGW)
+    target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
+    # No link timestamp, so that the same sources give the same bytes.
+    target_link_options(${target} PRIVATE -static -s -Wl,--no-insert-timestamp)
+  endif()
+endfunction()

@@ -1,0 +1,205 @@
+// The loader as its users meet it: the real varnock.exe, run as a child
+// process against a stand-in client, its output compared byte for byte.
+// The C runtime writes each "\n" to a pipe as "\r\n", as on any Windows.
+#include <windows.h>
+
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "client_link/client_channel.h"
+#include "gtest/gtest.h"
+#include "tests/programs_under_test.h"
+
+namespace {
+
+using arguments = std::vector<std::string>;
+
+const std::string banner = "--- Varnock ---\r\n";
+const std::string not_found = "ERROR: Cannot find mIRC window handle, please load mIRC!";
+const std::string no_mapping = "ERROR: Unable to create file mapping!";
+const std::string refused = "ERROR: mIRC Returned an error!";
+const std::string complete = "Complete!";
+
+std::string progress_line(const std::string& verb, const std::string& path) {
+  const char* lead = verb == "load" ? "Loading" : verb == "reload" ? "Reloading" : "Unloading";
+  return std::string(lead) + " script file: " + path + "\r\n";
+}
+
+std::string command_for(const std::string& verb, const std::string& path) {
+  return "/" + verb + " -rs \"" + path + "\"";
+}
+
+std::string describe(const arguments& args) {
+  std::string text;
+  for (const std::string& arg : args) text += " [" + (arg.size() > 40 ? arg.substr(0, 40) + "..." : arg) + "]";
+  return "varnock" + text;
+}
+
+class LoaderTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(FindWindowA(client_window_class, nullptr), nullptr)
+        << "a window of class mIRC is left from elsewhere; these tests need it gone";
+  }
+
+  static loader_run run(const arguments& args) {
+    loader_run result = run_loader(args);
+    EXPECT_EQ(result.errors, "") << describe(args) << " wrote to standard error";
+    return result;
+  }
+};
+
+TEST_F(LoaderTest, RefusesBadCommandsWithoutContactingTheClient) {
+  struct bad_command {
+    arguments args;
+    std::string message;
+  };
+  const std::string bad = "Error - Bad Command";
+  const std::string too_long = "Error - Script path too long\r\n";
+  const bad_command cases[] = {
+      {{}, bad + "\r\n"},
+      {{"load"}, bad + "\r\n"},
+      {{"Load", "away.mrc"}, bad},
+      {{"RELOAD", "away.mrc"}, bad},
+      {{"unload ", "away.mrc"}, bad},
+      {{"loadx", "away.mrc", "more"}, bad},
+      {{"", "away.mrc"}, bad},
+      {{"load", std::string(1012, 'a')}, too_long},
+      {{"reload", std::string(1010, 'a')}, too_long},
+      {{"unload", std::string(5000, 'a')}, too_long},
+  };
+  stand_in_client client;
+  ASSERT_TRUE(client.running());
+  for (const bad_command& c : cases) {
+    const loader_run result = run(c.args);
+    EXPECT_EQ(result.output, banner + c.message) << describe(c.args);
+    EXPECT_EQ(result.exit_status, 1u) << describe(c.args);
+    EXPECT_TRUE(client.new_commands().empty()) << describe(c.args) << " reached the client";
+  }
+}
+
+TEST_F(LoaderTest, DeliversTheCommandAsComposed) {
+  struct delivery {
+    arguments args;
+    std::string command;  // as the client must receive it
+  };
+  const std::string here = folder_of_this_program();
+  const delivery cases[] = {
+      {{"load", "C:\\scripts\\away.mrc"}, command_for("load", "C:\\scripts\\away.mrc")},
+      {{"reload", "C:\\scripts\\away.mrc"}, command_for("reload", "C:\\scripts\\away.mrc")},
+      {{"unload", "C:\\scripts\\away.mrc"}, command_for("unload", "C:\\scripts\\away.mrc")},
+      {{"reload", "C:\\scripts\\away.mrc", "extra", "words"},
+       command_for("reload", "C:\\scripts\\away.mrc")},
+      {{"load", ""}, "/load -rs \"\""},
+      {{"load", "C:\\My Scripts\\two words.mrc"}, command_for("load", "C:\\My Scripts\\two words.mrc")},
+      {{"unload", "C:\\100%\\%s%d%n.mrc"}, command_for("unload", "C:\\100%\\%s%d%n.mrc")},
+      {{"load", "C:\\$me;a&b (1)\\caf\xE9 \xC0 la carte.mrc"},
+       command_for("load", "C:\\$me;a&b (1)\\caf\xE9 \xC0 la carte.mrc")},
+      // Wildcards are the user's text, not a pattern to expand, even where
+      // files match them.
+      {{"load", here + "\\*.exe"}, command_for("load", here + "\\*.exe")},
+      {{"load", std::string(1011, 'a')}, command_for("load", std::string(1011, 'a'))},
+      {{"reload", std::string(1009, 'b')}, command_for("reload", std::string(1009, 'b'))},
+      {{"unload", std::string(1009, 'c')}, command_for("unload", std::string(1009, 'c'))},
+  };
+  stand_in_client client;
+  ASSERT_TRUE(client.running());
+  for (const delivery& c : cases) {
+    const loader_run result = run(c.args);
+    EXPECT_EQ(result.output, banner + progress_line(c.args[0], c.args[1]) + complete) << describe(c.args);
+    EXPECT_EQ(result.exit_status, 0u) << describe(c.args);
+    const std::vector<received_command> received = client.new_commands();
+    ASSERT_EQ(received.size(), 1u) << describe(c.args) << ": the client must hear exactly one command";
+    EXPECT_TRUE(received[0].had_mapping) << describe(c.args);
+    EXPECT_EQ(received[0].text, c.command) << describe(c.args);
+    EXPECT_EQ(received[0].wparam, 1u) << describe(c.args);
+    EXPECT_EQ(received[0].lparam, 0) << describe(c.args);
+  }
+}
+
+TEST_F(LoaderTest, ReportsTheClientsRefusal) {
+  stand_in_client client({/*refuse=*/true});
+  ASSERT_TRUE(client.running());
+  for (const char* verb : {"load", "reload", "unload"}) {
+    const loader_run result = run({verb, "C:\\scripts\\broken.mrc"});
+    EXPECT_EQ(result.output, banner + progress_line(verb, "C:\\scripts\\broken.mrc") + refused) << verb;
+    EXPECT_EQ(result.exit_status, 4u) << verb;
+    const std::vector<received_command> received = client.new_commands();
+    ASSERT_EQ(received.size(), 1u) << verb;
+    EXPECT_EQ(received[0].text, command_for(verb, "C:\\scripts\\broken.mrc")) << verb;
+  }
+}
+
+TEST_F(LoaderTest, ReportsAMissingClientBeforeTouchingTheMapping) {
+  const loader_run alone = run({"reload", "C:\\scripts\\away.mrc"});
+  EXPECT_EQ(alone.output, banner + progress_line("reload", "C:\\scripts\\away.mrc") + not_found);
+  EXPECT_EQ(alone.exit_status, 2u);
+
+  // With the mapping's name taken, a loader that tried the mapping first
+  // would report that instead.
+  HANDLE squatter = CreateEventA(nullptr, TRUE, FALSE, client_mapping_name);
+  ASSERT_NE(squatter, nullptr) << "CreateEventA(\"mIRC\") failed, error " << GetLastError();
+  const loader_run blocked = run({"load", "away.mrc"});
+  EXPECT_EQ(blocked.output, banner + progress_line("load", "away.mrc") + not_found);
+  EXPECT_EQ(blocked.exit_status, 2u);
+  CloseHandle(squatter);
+}
+
+// The name held by an object of another kind: the mapping cannot be made.
+TEST_F(LoaderTest, ReportsAMappingItCannotCreate) {
+  stand_in_client client;
+  ASSERT_TRUE(client.running());
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, client_mapping_name);
+  ASSERT_NE(event, nullptr) << "CreateEventA(\"mIRC\") failed, error " << GetLastError();
+  const loader_run name_taken = run({"load", "away.mrc"});
+  CloseHandle(event);
+  EXPECT_EQ(name_taken.output, banner + progress_line("load", "away.mrc") + no_mapping);
+  EXPECT_EQ(name_taken.exit_status, 3u);
+  EXPECT_TRUE(client.new_commands().empty()) << "the client was sent a command with no text";
+}
+
+TEST_F(LoaderTest, WritesOnlyItsTextAndTerminatorIntoAnExistingMapping) {
+  stand_in_client client;
+  ASSERT_TRUE(client.running());
+  HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                      command_capacity, client_mapping_name);
+  ASSERT_NE(mapping, nullptr) << "CreateFileMappingA failed, error " << GetLastError();
+  char* view = static_cast<char*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+  ASSERT_NE(view, nullptr) << "MapViewOfFile failed, error " << GetLastError();
+  // An older, longer text with no terminator at all.
+  memset(view, 'X', command_capacity);
+
+  const loader_run result = run({"load", "a.mrc"});
+  EXPECT_EQ(result.exit_status, 0u);
+  const std::vector<received_command> received = client.new_commands();
+  ASSERT_EQ(received.size(), 1u);
+  EXPECT_EQ(received[0].text, "/load -rs \"a.mrc\"");
+
+  const std::string command = "/load -rs \"a.mrc\"";
+  EXPECT_EQ(std::string(view, command.size()), command);
+  EXPECT_EQ(view[command.size()], '\0') << "no terminator after the new text";
+  EXPECT_EQ(std::string(view + command.size() + 1, command_capacity - command.size() - 1),
+            std::string(command_capacity - command.size() - 1, 'X'))
+      << "bytes after the terminator were written";
+  UnmapViewOfFile(view);
+  CloseHandle(mapping);
+}
+
+}  // namespace
+
+// --loader=PATH and --client=PATH pick other programs than those beside this
+// one, such as a loader and a client of different bitness.
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  for (int i = 1; i < argc; ++i) {
+    if (strncmp(argv[i], "--loader=", 9) == 0) programs_under_test().loader = argv[i] + 9;
+    else if (strncmp(argv[i], "--client=", 9) == 0) programs_under_test().client = argv[i] + 9;
+    else {
+      fprintf(stderr, "unknown argument %s\n", argv[i]);
+      return 2;
+    }
+  }
+  return RUN_ALL_TESTS();
+}

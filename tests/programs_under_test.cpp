@@ -1,0 +1,205 @@
+#include "tests/programs_under_test.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "client_link/client_channel.h"
+
+namespace {
+
+constexpr DWORD loader_time_limit_ms = 60000;
+constexpr DWORD client_start_limit_ms = 30000;
+
+std::string read_until_closed(HANDLE pipe) {
+  std::string bytes;
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(pipe, chunk, sizeof chunk, &got, nullptr) && got > 0) bytes.append(chunk, got);
+  CloseHandle(pipe);
+  return bytes;
+}
+
+std::string read_file(const std::string& path) {
+  std::string bytes;
+  FILE* file = fopen(path.c_str(), "rb");
+  if (!file) return bytes;
+  char chunk[4096];
+  size_t got;
+  while ((got = fread(chunk, 1, sizeof chunk, file)) > 0) bytes.append(chunk, got);
+  fclose(file);
+  return bytes;
+}
+
+// Parses the stand-in client's records: a header line, then the text and a
+// line feed. Stops at a record that is not complete yet.
+std::vector<received_command> parse_records(const std::string& bytes) {
+  std::vector<received_command> commands;
+  size_t at = 0;
+  while (at < bytes.size()) {
+    const size_t line_end = bytes.find('\n', at);
+    if (line_end == std::string::npos) break;
+    const std::string header = bytes.substr(at, line_end - at);
+    received_command command = {};
+    unsigned length = 0;
+    if (sscanf(header.c_str(), "command wParam=%llu lParam=%lld length=%u", &command.wparam,
+               &command.lparam, &length) == 3) {
+      if (line_end + 1 + length + 1 > bytes.size()) break;
+      command.had_mapping = true;
+      command.text = bytes.substr(line_end + 1, length);
+      at = line_end + 1 + length + 1;
+    } else {
+      sscanf(header.c_str(), "command wParam=%llu lParam=%lld", &command.wparam, &command.lparam);
+      at = line_end + 1;
+    }
+    commands.push_back(command);
+  }
+  return commands;
+}
+
+HANDLE inheritable_pipe(HANDLE* read_end) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE write_end = nullptr;
+  if (!CreatePipe(read_end, &write_end, &inherit, 0)) return nullptr;
+  SetHandleInformation(*read_end, HANDLE_FLAG_INHERIT, 0);
+  return write_end;
+}
+
+}  // namespace
+
+program_paths& programs_under_test() {
+  static program_paths paths = {folder_of_this_program() + "\\varnock.exe",
+                                folder_of_this_program() + "\\stand_in_client.exe"};
+  return paths;
+}
+
+std::string folder_of_this_program() {
+  char path[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string folder(path, length);
+  return folder.substr(0, folder.find_last_of("\\/"));
+}
+
+std::string quote_argument(const std::string& argument) {
+  if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string::npos) return argument;
+  std::string quoted = "\"";
+  size_t backslashes = 0;
+  for (const char c : argument) {
+    if (c == '\\') {
+      ++backslashes;
+      continue;
+    }
+    // Backslashes count double only before a quote, the quote is escaped.
+    quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(2 * backslashes, '\\');
+  return quoted + "\"";
+}
+
+started_loader start_loader(const std::vector<std::string>& arguments) {
+  std::string command_line = quote_argument(programs_under_test().loader);
+  for (const std::string& argument : arguments) command_line += " " + quote_argument(argument);
+
+  started_loader loader;
+  HANDLE output_write = inheritable_pipe(&loader.output);
+  HANDLE errors_write = inheritable_pipe(&loader.errors);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  startup.hStdOutput = output_write;
+  startup.hStdError = errors_write;
+  PROCESS_INFORMATION process = {};
+  std::vector<char> writable(command_line.begin(), command_line.end());
+  writable.push_back('\0');
+  if (CreateProcessA(nullptr, writable.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                     &startup, &process)) {
+    CloseHandle(process.hThread);
+    loader.process = process.hProcess;
+  } else {
+    fprintf(stderr, "CreateProcessA(%s) failed, error %lu\n", command_line.c_str(), GetLastError());
+  }
+  // Only the child holds the write ends now, so reads end when it does.
+  CloseHandle(output_write);
+  CloseHandle(errors_write);
+  return loader;
+}
+
+loader_run finish_loader(started_loader loader) {
+  loader_run run;
+  run.exit_status = 0xDEAD;
+  if (!loader.process) {
+    CloseHandle(loader.output);
+    CloseHandle(loader.errors);
+    return run;
+  }
+  // The outputs are far smaller than a pipe's buffer, so reading one to its
+  // end before the other cannot block the child.
+  run.output = read_until_closed(loader.output);
+  run.errors = read_until_closed(loader.errors);
+  if (WaitForSingleObject(loader.process, loader_time_limit_ms) != WAIT_OBJECT_0) {
+    TerminateProcess(loader.process, 0xDEAD);
+    WaitForSingleObject(loader.process, INFINITE);
+  }
+  GetExitCodeProcess(loader.process, &run.exit_status);
+  CloseHandle(loader.process);
+  return run;
+}
+
+loader_run run_loader(const std::vector<std::string>& arguments) {
+  return finish_loader(start_loader(arguments));
+}
+
+stand_in_client::stand_in_client(client_options options) {
+  char folder[MAX_PATH];
+  char file[MAX_PATH];
+  GetTempPathA(MAX_PATH, folder);
+  GetTempFileNameA(folder, "cmd", 0, file);
+  record_path_ = file;
+
+  std::string command_line = quote_argument(programs_under_test().client) + " --record " +
+                             quote_argument(record_path_);
+  if (options.refuse) command_line += " --refuse";
+  if (options.delay_ms) command_line += " --delay " + std::to_string(options.delay_ms);
+  std::vector<char> writable(command_line.begin(), command_line.end());
+  writable.push_back('\0');
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                      &startup, &process_)) {
+    fprintf(stderr, "CreateProcessA(%s) failed, error %lu\n", command_line.c_str(), GetLastError());
+    return;
+  }
+  // Ready once its window can be found, and it must be this client's window.
+  for (DWORD waited = 0; waited < client_start_limit_ms; waited += 20) {
+    HWND window = FindWindowA(client_window_class, nullptr);
+    DWORD owner = 0;
+    if (window && GetWindowThreadProcessId(window, &owner) && owner == process_.dwProcessId) {
+      window_ = window;
+      return;
+    }
+    if (WaitForSingleObject(process_.hProcess, 20) == WAIT_OBJECT_0) return;
+  }
+}
+
+stand_in_client::~stand_in_client() {
+  if (process_.hProcess) {
+    if (window_) PostMessageA(window_, WM_CLOSE, 0, 0);
+    if (WaitForSingleObject(process_.hProcess, 10000) != WAIT_OBJECT_0) {
+      TerminateProcess(process_.hProcess, 1);
+      WaitForSingleObject(process_.hProcess, INFINITE);
+    }
+    CloseHandle(process_.hThread);
+    CloseHandle(process_.hProcess);
+  }
+  DeleteFileA(record_path_.c_str());
+}
+
+std::vector<received_command> stand_in_client::new_commands() {
+  std::vector<received_command> all = parse_records(read_file(record_path_));
+  if (records_seen_ > all.size()) records_seen_ = all.size();
+  std::vector<received_command> fresh(all.begin() + records_seen_, all.end());
+  records_seen_ = all.size();
+  return fresh;
+}

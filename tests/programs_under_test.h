@@ -1,0 +1,71 @@
+// Runs the real loader and the stand-in client as child processes, through
+// nothing but the Win32 API, so the same tests run on Windows and on Wine.
+#ifndef VARNOCK_TESTS_PROGRAMS_UNDER_TEST_H
+#define VARNOCK_TESTS_PROGRAMS_UNDER_TEST_H
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// Where the programs are: beside the test program unless the command line
+// named others (to pair a loader and a client of different bitness).
+struct program_paths {
+  std::string loader;
+  std::string client;
+};
+program_paths& programs_under_test();
+std::string folder_of_this_program();
+
+// One argument as the C runtime's command-line parser will split it back out.
+std::string quote_argument(const std::string& argument);
+
+struct loader_run {
+  std::string output;  // standard output, byte for byte
+  std::string errors;  // standard error
+  DWORD exit_status = 0;
+};
+
+struct started_loader {
+  HANDLE process = nullptr;
+  HANDLE output = nullptr;
+  HANDLE errors = nullptr;
+};
+
+// Starting and finishing apart lets several loaders run at once.
+started_loader start_loader(const std::vector<std::string>& arguments);
+loader_run finish_loader(started_loader loader);
+loader_run run_loader(const std::vector<std::string>& arguments);
+
+struct received_command {
+  unsigned long long wparam;
+  long long lparam;
+  bool had_mapping;
+  std::string text;
+};
+
+struct client_options {
+  bool refuse = false;
+  unsigned delay_ms = 0;
+};
+
+// A running stand-in client; stopped, and its window gone, when destroyed.
+class stand_in_client {
+ public:
+  explicit stand_in_client(client_options options = {});
+  ~stand_in_client();
+  stand_in_client(const stand_in_client&) = delete;
+  stand_in_client& operator=(const stand_in_client&) = delete;
+
+  bool running() const { return window_ != nullptr; }
+  // The commands received since the last call.
+  std::vector<received_command> new_commands();
+
+ private:
+  PROCESS_INFORMATION process_ = {};
+  HWND window_ = nullptr;
+  std::string record_path_;
+  size_t records_seen_ = 0;
+};
+
+#endif

@@ -1,0 +1,123 @@
+// A stand-in for the mIRC client's side of its command channel, for tests and
+// for trying the loader without the real client. It owns a window of class
+// "mIRC"; for each command message it reads the text from the shared mapping
+// "mIRC", records it with the message's parameters, and answers as told.
+//
+//   stand_in_client [--refuse] [--delay MS] [--record FILE]
+//
+// --refuse    answer 0 (the client failed) instead of 1
+// --delay MS  take MS milliseconds over each command
+// --record    append each record to FILE instead of writing it to stdout;
+//             FILE is opened once the window is up, so a script can wait for
+//             it to exist before it starts a loader
+//
+// A record is a line "command wParam=W lParam=L length=N", then the N bytes
+// the mapping held before its first NUL, then a line feed.
+#include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "client_link/client_channel.h"
+
+namespace {
+
+struct client_settings {
+  LRESULT answer = 1;
+  DWORD delay_ms = 0;
+  const char* record_path = nullptr;
+  FILE* record = stdout;
+};
+
+client_settings settings;
+
+// The bytes before the first NUL, or the whole mapping if it holds none.
+void record_command(WPARAM wparam, LPARAM lparam) {
+  HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, client_mapping_name);
+  const char* view =
+      mapping ? static_cast<const char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0)) : nullptr;
+  if (!view) {
+    fprintf(settings.record, "command wParam=%llu lParam=%lld no mapping\n",
+            static_cast<unsigned long long>(wparam), static_cast<long long>(lparam));
+  } else {
+    const size_t length = strnlen(view, command_capacity);
+    fprintf(settings.record, "command wParam=%llu lParam=%lld length=%u\n",
+            static_cast<unsigned long long>(wparam), static_cast<long long>(lparam),
+            static_cast<unsigned>(length));
+    fwrite(view, 1, length, settings.record);
+    fputc('\n', settings.record);
+    UnmapViewOfFile(view);
+  }
+  if (mapping) CloseHandle(mapping);
+  // Each record must be complete on disk the moment the sender is answered.
+  fflush(settings.record);
+}
+
+LRESULT CALLBACK client_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == client_command_message) {
+    if (settings.delay_ms) Sleep(settings.delay_ms);
+    record_command(wparam, lparam);
+    return settings.answer;
+  }
+  if (message == WM_DESTROY) {
+    PostQuitMessage(0);
+    return 0;
+  }
+  return DefWindowProcA(window, message, wparam, lparam);
+}
+
+bool read_settings(int argc, char** argv) {
+  for (int i = 1; i < argc; ++i) {
+    const bool has_value = i + 1 < argc;
+    if (strcmp(argv[i], "--refuse") == 0) {
+      settings.answer = 0;
+    } else if (strcmp(argv[i], "--delay") == 0 && has_value) {
+      settings.delay_ms = static_cast<DWORD>(strtoul(argv[++i], nullptr, 10));
+    } else if (strcmp(argv[i], "--record") == 0 && has_value) {
+      settings.record_path = argv[++i];
+    } else {
+      fprintf(stderr, "usage: stand_in_client [--refuse] [--delay MS] [--record FILE]\n");
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (!read_settings(argc, argv)) return 2;
+
+  WNDCLASSA window_class = {};
+  window_class.lpfnWndProc = client_window_procedure;
+  window_class.hInstance = GetModuleHandleA(nullptr);
+  window_class.lpszClassName = client_window_class;
+  if (!RegisterClassA(&window_class)) {
+    fprintf(stderr, "stand_in_client: RegisterClassA failed, error %lu\n", GetLastError());
+    return 1;
+  }
+  // Top-level, so that FindWindowA finds it; never shown.
+  HWND window = CreateWindowExA(0, client_window_class, "stand-in mIRC", WS_OVERLAPPEDWINDOW,
+                                CW_USEDEFAULT, CW_USEDEFAULT, 200, 100, nullptr, nullptr,
+                                window_class.hInstance, nullptr);
+  if (!window) {
+    fprintf(stderr, "stand_in_client: CreateWindowExA failed, error %lu\n", GetLastError());
+    return 1;
+  }
+  if (!settings.record_path) {
+    _setmode(_fileno(stdout), _O_BINARY);
+  } else if (!(settings.record = fopen(settings.record_path, "ab"))) {
+    fprintf(stderr, "stand_in_client: cannot open %s\n", settings.record_path);
+    return 1;
+  }
+
+  MSG message;
+  while (GetMessageA(&message, nullptr, 0, 0) > 0) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  return 0;
+}
