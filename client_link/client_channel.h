@@ -12,4 +12,9 @@ constexpr unsigned client_command_message = 0x0400 + 200;  // WM_USER + 200
 constexpr unsigned client_command_wparam = 1;
 constexpr long client_command_lparam = 0;
 
+// Not the client's: taken by every loader around its use of the mapping, so
+// that loaders started together cannot overwrite each other's command before
+// the client has read it.
+constexpr const char sender_lock_name[] = "Local\\Varnock.ClientCommand";
+
 #endif

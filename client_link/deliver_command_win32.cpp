@@ -23,10 +23,23 @@ static bool write_into_mapping(HANDLE mapping, const char* command) {
   return true;
 }
 
-delivery_outcome deliver_command(const char* command) {
-  HWND client_window = FindWindowA(client_window_class, nullptr);
-  if (!client_window) return delivery_outcome::no_client_window;
+// One loader at a time between writing the mapping and the client's answer.
+// A lock left abandoned by a loader that was killed holding it is ours now.
+static HANDLE take_sender_lock() {
+  HANDLE lock = CreateMutexA(nullptr, FALSE, sender_lock_name);
+  if (!lock) return nullptr;
+  const DWORD waited = WaitForSingleObject(lock, INFINITE);
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return lock;
+  CloseHandle(lock);
+  return nullptr;
+}
 
+static void release_sender_lock(HANDLE lock) {
+  ReleaseMutex(lock);
+  CloseHandle(lock);
+}
+
+static delivery_outcome send_through_mapping(HWND client_window, const char* command) {
   HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                       command_capacity, client_mapping_name);
   if (!mapping) return delivery_outcome::no_mapping;
@@ -42,4 +55,17 @@ delivery_outcome deliver_command(const char* command) {
                                       client_command_wparam, client_command_lparam);
   CloseHandle(mapping);
   return answer ? delivery_outcome::delivered : delivery_outcome::client_refused;
+}
+
+delivery_outcome deliver_command(const char* command) {
+  HWND client_window = FindWindowA(client_window_class, nullptr);
+  if (!client_window) return delivery_outcome::no_client_window;
+
+  // Without the lock the command could be lost while reported as performed;
+  // better to say the channel could not be prepared.
+  HANDLE lock = take_sender_lock();
+  if (!lock) return delivery_outcome::no_mapping;
+  const delivery_outcome outcome = send_through_mapping(client_window, command);
+  release_sender_lock(lock);
+  return outcome;
 }

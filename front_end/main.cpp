@@ -54,6 +54,9 @@ static int run(int argc, char** argv, char* command) {
     case compose_status::unknown_verb:
       printf("Error - Bad Command");
       return exit_bad_command;
+    case compose_status::path_not_allowed:
+      printf("Error - Script path may not contain \", | or control characters\n");
+      return exit_bad_command;
     case compose_status::path_too_long:
       printf("Error - Script path too long\n");
       return exit_bad_command;

@@ -17,10 +17,22 @@ static const script_verb* find_verb(const char* verb_word) {
   return nullptr;
 }
 
+static bool is_allowed_in_path(unsigned char byte) {
+  return byte >= 0x20 && byte != '"' && byte != '|';
+}
+
+static bool path_is_allowed(const char* script_path) {
+  for (const char* at = script_path; *at; ++at) {
+    if (!is_allowed_in_path(static_cast<unsigned char>(*at))) return false;
+  }
+  return true;
+}
+
 compose_result compose_command(const char* verb_word, const char* script_path,
                                char* buffer) {
   const script_verb* verb = find_verb(verb_word);
   if (!verb) return {compose_status::unknown_verb, nullptr};
+  if (!path_is_allowed(script_path)) return {compose_status::path_not_allowed, nullptr};
 
   const size_t prefix_length = strlen(verb->command_prefix);
   const size_t path_length = strlen(script_path);

@@ -16,6 +16,7 @@ extern const char command_suffix[];
 enum class compose_status {
   composed,
   unknown_verb,
+  path_not_allowed,  // holds a byte that could end the quoted path early
   path_too_long,
 };
 
@@ -26,7 +27,10 @@ struct compose_result {
 
 // Fills `buffer` (`command_capacity` bytes) with the client command for
 // `verb_word` and `script_path`. The buffer is written only when the whole
-// command and its terminator fit.
+// command and its terminator fit. A path that holds a double quote, '|' or a
+// control character is refused: inside the client's command it would end the
+// quoted argument, or the command, and pass the rest on as commands of its
+// own. No Windows file name holds any of them.
 compose_result compose_command(const char* verb_word, const char* script_path,
                                char* buffer);
 

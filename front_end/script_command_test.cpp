@@ -82,4 +82,40 @@ TEST(ComposeCommand, PathLengthIsBoundedByTheBuffer) {
   EXPECT_EQ(command_capacity - strlen(verb_table[1].command_prefix) - 2, 1009u);
 }
 
+// Each byte that could close the quoted path, or the client's command line,
+// is refused wherever it stands; the buffer is left as it was.
+TEST(ComposeCommand, RefusesPathsThatCouldEndTheQuotedArgument) {
+  std::string refused_bytes = "\"|";
+  for (char byte = 0x01; byte < 0x20; ++byte) refused_bytes += byte;
+  for (const char byte : refused_bytes) {
+    const std::string paths[] = {std::string(1, byte) + "a.mrc", "C:\\x" + std::string(1, byte) + "y.mrc",
+                                 "a.mrc" + std::string(1, byte),
+                                 std::string(1, byte) + std::string(2000, 'a')};
+    for (const std::string& path : paths) {
+      char buffer[command_capacity];
+      memset(buffer, '#', sizeof buffer);
+      const compose_result result = compose_command("load", path.c_str(), buffer);
+      EXPECT_EQ(result.status, compose_status::path_not_allowed)
+          << "byte 0x" << std::hex << int(static_cast<unsigned char>(byte)) << " in a path of "
+          << std::dec << path.size();
+      EXPECT_EQ(result.verb, nullptr);
+      EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, '#'));
+    }
+  }
+  char buffer[command_capacity];
+  EXPECT_EQ(compose_command("reload", "x\" | /exit | echo \"", buffer).status,
+            compose_status::path_not_allowed);
+  // The verb is checked first: a bad verb is a bad command whatever the path.
+  EXPECT_EQ(compose_command("Reload", "x|y", buffer).status, compose_status::unknown_verb);
+}
+
+TEST(ComposeCommand, PassesOtherUnusualBytesThrough) {
+  std::string unusual = " $;&%()!^'`~,=+[]{}#@\x7f";
+  for (int byte = 0x80; byte <= 0xFF; ++byte) unusual += static_cast<char>(byte);
+  char buffer[command_capacity];
+  const compose_result result = compose_command("unload", unusual.c_str(), buffer);
+  ASSERT_EQ(result.status, compose_status::composed);
+  EXPECT_EQ(std::string(buffer), "/unload -rs \"" + unusual + "\"");
+}
+
 }  // namespace

@@ -58,6 +58,7 @@ TEST_F(LoaderTest, RefusesBadCommandsWithoutContactingTheClient) {
   };
   const std::string bad = "Error - Bad Command";
   const std::string too_long = "Error - Script path too long\r\n";
+  const std::string not_allowed = "Error - Script path may not contain \", | or control characters\r\n";
   const bad_command cases[] = {
       {{}, bad + "\r\n"},
       {{"load"}, bad + "\r\n"},
@@ -69,6 +70,11 @@ TEST_F(LoaderTest, RefusesBadCommandsWithoutContactingTheClient) {
       {{"load", std::string(1012, 'a')}, too_long},
       {{"reload", std::string(1010, 'a')}, too_long},
       {{"unload", std::string(5000, 'a')}, too_long},
+      {{"load", "x\" | /exit | echo \""}, not_allowed},
+      {{"reload", "C:\\a|b.mrc"}, not_allowed},
+      {{"unload", "C:\\a.mrc\n/exit"}, not_allowed},
+      {{"load", "C:\\a\tb.mrc"}, not_allowed},
+      {{"Load", "x\" | /exit"}, bad},
   };
   stand_in_client client;
   ASSERT_TRUE(client.running());
@@ -185,6 +191,58 @@ TEST_F(LoaderTest, WritesOnlyItsTextAndTerminatorIntoAnExistingMapping) {
       << "bytes after the terminator were written";
   UnmapViewOfFile(view);
   CloseHandle(mapping);
+}
+
+// Loaders started together, as a file watcher or a parallel build starts
+// them, against a client slow enough for their exchanges to overlap.
+TEST_F(LoaderTest, LoadersStartedTogetherEachDeliverTheirOwnCommandOnce) {
+  stand_in_client client({/*refuse=*/false, /*delay_ms=*/30});
+  ASSERT_TRUE(client.running());
+  constexpr int loader_count = 8;
+  std::vector<started_loader> loaders;
+  for (int i = 0; i < loader_count; ++i) {
+    loaders.push_back(start_loader({"reload", "C:\\scripts\\script" + std::to_string(i) + ".mrc"}));
+  }
+  for (int i = 0; i < loader_count; ++i) {
+    const loader_run result = finish_loader(loaders[i]);
+    const std::string path = "C:\\scripts\\script" + std::to_string(i) + ".mrc";
+    EXPECT_EQ(result.output, banner + progress_line("reload", path) + complete) << "loader " << i;
+    EXPECT_EQ(result.exit_status, 0u) << "loader " << i;
+    EXPECT_EQ(result.errors, "") << "loader " << i;
+  }
+  std::vector<int> times_received(loader_count, 0);
+  for (const received_command& command : client.new_commands()) {
+    for (int i = 0; i < loader_count; ++i) {
+      if (command.text == command_for("reload", "C:\\scripts\\script" + std::to_string(i) + ".mrc")) {
+        ++times_received[i];
+      }
+    }
+  }
+  for (int i = 0; i < loader_count; ++i) {
+    EXPECT_EQ(times_received[i], 1) << "times the client performed loader " << i << "'s command";
+  }
+}
+
+DWORD WINAPI take_lock_and_exit(void* lock) {
+  WaitForSingleObject(static_cast<HANDLE>(lock), INFINITE);
+  return 0;  // still owning it: the lock is abandoned
+}
+
+TEST_F(LoaderTest, TakesOverALockAbandonedByAKilledLoader) {
+  stand_in_client client;
+  ASSERT_TRUE(client.running());
+  HANDLE lock = CreateMutexA(nullptr, FALSE, sender_lock_name);
+  ASSERT_NE(lock, nullptr) << "CreateMutexA failed, error " << GetLastError();
+  HANDLE owner = CreateThread(nullptr, 0, take_lock_and_exit, lock, 0, nullptr);
+  ASSERT_NE(owner, nullptr);
+  WaitForSingleObject(owner, INFINITE);
+  CloseHandle(owner);
+
+  const loader_run result = run({"load", "away.mrc"});
+  EXPECT_EQ(result.output, banner + progress_line("load", "away.mrc") + complete);
+  EXPECT_EQ(result.exit_status, 0u);
+  EXPECT_EQ(client.new_commands().size(), 1u);
+  CloseHandle(lock);
 }
 
 }  // namespace
