@@ -5,15 +5,19 @@
 set -euo pipefail
 action=$1 wine=$2 prefix=$3
 wineserver=$(dirname "$wine")/wineserver
+# The prefix is always made by the 64-bit loader where there is one, so that
+# 32- and 64-bit programs both run in it, whichever build's tests use it.
+boot=$wine
+[ -x "$(dirname "$wine")/wine64" ] && boot=$(dirname "$wine")/wine64
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
 
 case $action in
   start)
     if [ -d "$prefix" ]; then "$wineserver" -k 2>/dev/null || true; rm -rf "$prefix"; fi
-    "$wine" wineboot -i >/dev/null 2>&1
+    "$boot" wineboot -i >/dev/null 2>&1
     # Without a display, windows can be made only with the null driver, and
     # the setting must be in force before the first window is.
-    "$wine" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    "$boot" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
     "$wineserver" -w
     ;;
   stop)

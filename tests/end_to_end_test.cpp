@@ -246,18 +246,3 @@ TEST_F(LoaderTest, TakesOverALockAbandonedByAKilledLoader) {
 }
 
 }  // namespace
-
-// --loader=PATH and --client=PATH pick other programs than those beside this
-// one, such as a loader and a client of different bitness.
-int main(int argc, char** argv) {
-  ::testing::InitGoogleTest(&argc, argv);
-  for (int i = 1; i < argc; ++i) {
-    if (strncmp(argv[i], "--loader=", 9) == 0) programs_under_test().loader = argv[i] + 9;
-    else if (strncmp(argv[i], "--client=", 9) == 0) programs_under_test().client = argv[i] + 9;
-    else {
-      fprintf(stderr, "unknown argument %s\n", argv[i]);
-      return 2;
-    }
-  }
-  return RUN_ALL_TESTS();
-}

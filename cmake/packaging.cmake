@@ -1,0 +1,29 @@
+# `cpack` in a Windows build tree makes varnock-VERSION-win64.zip or
+# varnock-VERSION-win32.zip: the program, the README and the license, in one
+# folder to unzip and put on PATH.
+install(TARGETS varnock RUNTIME DESTINATION .)
+install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 8)
+  set(VARNOCK_PLATFORM win64)
+else()
+  set(VARNOCK_PLATFORM win32)
+endif()
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME varnock)
+set(CPACK_PACKAGE_VENDOR "Varnock")
+set(CPACK_PACKAGE_FILE_NAME varnock-${PROJECT_VERSION}-${VARNOCK_PLATFORM})
+set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
+
+set(VARNOCK_COMMIT_EPOCH "")
+find_package(Git QUIET)
+if(GIT_FOUND)
+  execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct
+                  WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+                  OUTPUT_VARIABLE VARNOCK_COMMIT_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE
+                  ERROR_QUIET)
+endif()
+configure_file(${CMAKE_CURRENT_LIST_DIR}/packaging_config.cmake.in
+               ${PROJECT_BINARY_DIR}/packaging_config.cmake @ONLY)
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/packaging_config.cmake)
+include(CPack)
