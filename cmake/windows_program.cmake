@@ -5,6 +5,8 @@ function(varnock_standalone_program target)
     set_property(TARGET ${target} PROPERTY MSVC_RUNTIME_LIBRARY MultiThreaded)
   elseif(MINGW)
     target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
+    # printf and the rest from msvcrt itself, not MinGW's own copies linked in.
+    target_compile_definitions(${target} PRIVATE __USE_MINGW_ANSI_STDIO=0)
     # No link timestamp, so that the same sources give the same bytes.
     target_link_options(${target} PRIVATE -static -s -Wl,--no-insert-timestamp)
   endif()

@@ -1,4 +1,4 @@
-#include "script_command.h"
+#include "front_end/script_command.h"
 
 #include <string.h>
 
