@@ -199,23 +199,19 @@ TEST_F(LoaderTest, LoadersStartedTogetherEachDeliverTheirOwnCommandOnce) {
   stand_in_client client({/*refuse=*/false, /*delay_ms=*/30});
   ASSERT_TRUE(client.running());
   constexpr int loader_count = 8;
+  const auto path_of = [](int loader) { return "C:\\scripts\\script" + std::to_string(loader) + ".mrc"; };
   std::vector<started_loader> loaders;
-  for (int i = 0; i < loader_count; ++i) {
-    loaders.push_back(start_loader({"reload", "C:\\scripts\\script" + std::to_string(i) + ".mrc"}));
-  }
+  for (int i = 0; i < loader_count; ++i) loaders.push_back(start_loader({"reload", path_of(i)}));
   for (int i = 0; i < loader_count; ++i) {
     const loader_run result = finish_loader(loaders[i]);
-    const std::string path = "C:\\scripts\\script" + std::to_string(i) + ".mrc";
-    EXPECT_EQ(result.output, banner + progress_line("reload", path) + complete) << "loader " << i;
+    EXPECT_EQ(result.output, banner + progress_line("reload", path_of(i)) + complete) << "loader " << i;
     EXPECT_EQ(result.exit_status, 0u) << "loader " << i;
     EXPECT_EQ(result.errors, "") << "loader " << i;
   }
   std::vector<int> times_received(loader_count, 0);
   for (const received_command& command : client.new_commands()) {
     for (int i = 0; i < loader_count; ++i) {
-      if (command.text == command_for("reload", "C:\\scripts\\script" + std::to_string(i) + ".mrc")) {
-        ++times_received[i];
-      }
+      if (command.text == command_for("reload", path_of(i))) ++times_received[i];
     }
   }
   for (int i = 0; i < loader_count; ++i) {
