@@ -25,13 +25,27 @@ struct compose_result {
   const script_verb* verb;  // the matched row; null unless status is composed
 };
 
+// The row whose verb word is `verb_word`, byte for byte; null if none is.
+const script_verb* find_verb(const char* verb_word);
+
 // Fills `buffer` (`command_capacity` bytes) with the client command for
 // `verb_word` and `script_path`. The buffer is written only when the whole
 // command and its terminator fit. A path that holds a double quote, '|' or a
 // control character is refused: inside the client's command it would end the
 // quoted argument, or the command, and pass the rest on as commands of its
 // own. No Windows file name holds any of them.
-compose_result compose_command(const char* verb_word, const char* script_path,
-                               char* buffer);
+//
+// The path is judged character by character. In a double-byte code page
+// (Japanese, Chinese, Korean) the second byte of a character may be '|' or
+// '\' without being one; `lead_byte_ranges` names the bytes that open such a
+// character there, as pairs of first and last byte ended by a pair of zeros.
+// Null, or an empty list, means a code page without them: the single-byte
+// ones, and UTF-8, whose multi-byte characters hold no ASCII byte.
+compose_result compose_command(const char* verb_word, const char* script_path, char* buffer,
+                               const unsigned char* lead_byte_ranges = nullptr);
+
+// The same judgement as compose_command's, on the characters of a UTF-16
+// text (a surrogate is never one of the refused characters).
+bool path_characters_allowed(const wchar_t* script_path);
 
 #endif

@@ -1,6 +1,7 @@
 #include "front_end/script_command.h"
 
 #include <string.h>
+#include <wchar.h>
 
 #include <string>
 
@@ -116,6 +117,77 @@ TEST(ComposeCommand, PassesOtherUnusualBytesThrough) {
   const compose_result result = compose_command("unload", unusual.c_str(), buffer);
   ASSERT_EQ(result.status, compose_status::composed);
   EXPECT_EQ(std::string(buffer), "/unload -rs \"" + unusual + "\"");
+}
+
+}  // namespace
+
+namespace {
+
+// Lead bytes of the Japanese code page (932), as Windows reports them.
+const unsigned char shift_jis_lead_bytes[] = {0x81, 0x9F, 0xE0, 0xFC, 0, 0};
+const unsigned char no_lead_bytes[] = {0, 0};
+
+struct double_byte_case {
+  const char* path;
+  const unsigned char* lead_bytes;
+  compose_status expected;
+};
+
+// In a double-byte code page the second byte of a character may be '|' or
+// '\' without being one; a real '|', '"' or control character is still
+// refused wherever it stands.
+TEST(ComposeCommand, JudgesDoubleByteCharactersWhole) {
+  const double_byte_case cases[] = {
+      // "C:\レポート\a.mrc": the second byte of ポ is '|' (0x7C).
+      {"C:\\\x83\x8C\x83\x7C\x81\x5B\x83\x67\\a.mrc", shift_jis_lead_bytes, compose_status::composed},
+      // "C:\表\a.mrc": the second byte of 表 is '\' (0x5C).
+      {"C:\\\x95\x5C\\a.mrc", shift_jis_lead_bytes, compose_status::composed},
+      // The same bytes in a single-byte code page are a real '|'.
+      {"C:\\\x83\x7C.mrc", nullptr, compose_status::path_not_allowed},
+      {"C:\\\x83\x7C.mrc", no_lead_bytes, compose_status::path_not_allowed},
+      // A '|' after a whole double-byte character is a character of its own.
+      {"C:\\\x83\x7C|.mrc", shift_jis_lead_bytes, compose_status::path_not_allowed},
+      // Two lead bytes make one character; the '|' after them stands alone.
+      {"C:\\\x83\x83|.mrc", shift_jis_lead_bytes, compose_status::path_not_allowed},
+      // No character has a quote or a control byte second: they stand alone.
+      {"C:\\\x83\".mrc", shift_jis_lead_bytes, compose_status::path_not_allowed},
+      {"C:\\\x83\n/exit", shift_jis_lead_bytes, compose_status::path_not_allowed},
+      {"C:\\\x83\x1F", shift_jis_lead_bytes, compose_status::path_not_allowed},
+      // A lead byte at the end opens no character, and hides no terminator.
+      {"C:\\a\x83", shift_jis_lead_bytes, compose_status::composed},
+      // Bytes outside the lead ranges are single characters in 932 too.
+      {"C:\\\xA0|.mrc", shift_jis_lead_bytes, compose_status::path_not_allowed},
+  };
+  for (const double_byte_case& c : cases) {
+    char buffer[command_capacity];
+    const compose_result result = compose_command("load", c.path, buffer, c.lead_bytes);
+    EXPECT_EQ(result.status, c.expected) << "path of " << strlen(c.path) << " bytes: " << c.path;
+    if (c.expected == compose_status::composed) {
+      EXPECT_EQ(std::string(buffer), std::string("/load -rs \"") + c.path + "\"");
+    }
+  }
+}
+
+TEST(PathCharactersAllowed, RefusesTheSameCharactersInUtf16) {
+  const struct {
+    const wchar_t* path;
+    bool allowed;
+  } cases[] = {
+      {L"C:\\scripts\\away.mrc", true},
+      {L"", true},
+      {L"C:\\\u30EC\u30DD\u30FC\u30C8\\a.mrc", true},  // レポート
+      {L"C:\\\uFF02\uFF5C.mrc", true},                   // fullwidth quote and bar
+      {L"C:\\a|b.mrc", false},
+      {L"x\" | /exit", false},
+      {L"C:\\a\tb.mrc", false},
+      {L"C:\\a.mrc\r", false},
+      {L"\x01", false},
+      {L"\x1F", false},
+      {L"\x20\x7F\u00E9", true},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(path_characters_allowed(c.path), c.allowed) << "path of " << wcslen(c.path) << " characters";
+  }
 }
 
 }  // namespace

@@ -1,6 +1,5 @@
 // The loader as its users meet it: the real varnock.exe, run as a child
 // process against a stand-in client, its output compared byte for byte.
-// The C runtime writes each "\n" to a pipe as "\r\n", as on any Windows.
 #include <windows.h>
 
 #include <string.h>
@@ -10,26 +9,12 @@
 
 #include "client_link/client_channel.h"
 #include "gtest/gtest.h"
+#include "tests/loader_output.h"
 #include "tests/programs_under_test.h"
 
 namespace {
 
 using arguments = std::vector<std::string>;
-
-const std::string banner = "--- Varnock ---\r\n";
-const std::string not_found = "ERROR: Cannot find mIRC window handle, please load mIRC!";
-const std::string no_mapping = "ERROR: Unable to create file mapping!";
-const std::string refused = "ERROR: mIRC Returned an error!";
-const std::string complete = "Complete!";
-
-std::string progress_line(const std::string& verb, const std::string& path) {
-  const char* lead = verb == "load" ? "Loading" : verb == "reload" ? "Reloading" : "Unloading";
-  return std::string(lead) + " script file: " + path + "\r\n";
-}
-
-std::string command_for(const std::string& verb, const std::string& path) {
-  return "/" + verb + " -rs \"" + path + "\"";
-}
 
 std::string describe(const arguments& args) {
   std::string text;

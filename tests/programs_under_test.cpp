@@ -79,51 +79,65 @@ std::string folder_of_this_program() {
   return folder.substr(0, folder.find_last_of("\\/"));
 }
 
-std::string quote_argument(const std::string& argument) {
-  if (!argument.empty() && argument.find_first_of(" \t\n\v\"") == std::string::npos) return argument;
-  std::string quoted = "\"";
+std::wstring quote_argument(const std::wstring& argument) {
+  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) return argument;
+  std::wstring quoted = L"\"";
   size_t backslashes = 0;
-  for (const char c : argument) {
-    if (c == '\\') {
+  for (const wchar_t c : argument) {
+    if (c == L'\\') {
       ++backslashes;
       continue;
     }
     // Backslashes count double only before a quote, the quote is escaped.
-    quoted.append(c == '"' ? 2 * backslashes + 1 : backslashes, '\\');
+    quoted.append(c == L'"' ? 2 * backslashes + 1 : backslashes, L'\\');
     backslashes = 0;
     quoted += c;
   }
-  quoted.append(2 * backslashes, '\\');
-  return quoted + "\"";
+  quoted.append(2 * backslashes, L'\\');
+  return quoted + L"\"";
 }
 
-started_loader start_loader(const std::vector<std::string>& arguments) {
-  std::string command_line = quote_argument(programs_under_test().loader);
-  for (const std::string& argument : arguments) command_line += " " + quote_argument(argument);
+std::wstring widen(const std::string& text) {
+  if (text.empty()) return std::wstring();
+  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0);
+  std::wstring wide(length, L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), &wide[0], length);
+  return wide;
+}
+
+started_loader start_loader(const std::vector<std::wstring>& arguments) {
+  std::wstring command_line = quote_argument(widen(programs_under_test().loader));
+  for (const std::wstring& argument : arguments) command_line += L" " + quote_argument(argument);
 
   started_loader loader;
   HANDLE output_write = inheritable_pipe(&loader.output);
   HANDLE errors_write = inheritable_pipe(&loader.errors);
-  STARTUPINFOA startup = {};
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   startup.hStdOutput = output_write;
   startup.hStdError = errors_write;
   PROCESS_INFORMATION process = {};
-  std::vector<char> writable(command_line.begin(), command_line.end());
-  writable.push_back('\0');
-  if (CreateProcessA(nullptr, writable.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+  std::vector<wchar_t> writable(command_line.begin(), command_line.end());
+  writable.push_back(L'\0');
+  if (CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                      &startup, &process)) {
     CloseHandle(process.hThread);
     loader.process = process.hProcess;
   } else {
-    fprintf(stderr, "CreateProcessA(%s) failed, error %lu\n", command_line.c_str(), GetLastError());
+    fprintf(stderr, "CreateProcessW(%ls) failed, error %lu\n", command_line.c_str(), GetLastError());
   }
   // Only the child holds the write ends now, so reads end when it does.
   CloseHandle(output_write);
   CloseHandle(errors_write);
   return loader;
+}
+
+started_loader start_loader(const std::vector<std::string>& arguments) {
+  std::vector<std::wstring> wide;
+  for (const std::string& argument : arguments) wide.push_back(widen(argument));
+  return start_loader(wide);
 }
 
 loader_run finish_loader(started_loader loader) {
@@ -147,6 +161,10 @@ loader_run finish_loader(started_loader loader) {
   return run;
 }
 
+loader_run run_loader(const std::vector<std::wstring>& arguments) {
+  return finish_loader(start_loader(arguments));
+}
+
 loader_run run_loader(const std::vector<std::string>& arguments) {
   return finish_loader(start_loader(arguments));
 }
@@ -158,17 +176,17 @@ stand_in_client::stand_in_client(client_options options) {
   GetTempFileNameA(folder, "cmd", 0, file);
   record_path_ = file;
 
-  std::string command_line = quote_argument(programs_under_test().client) + " --record " +
-                             quote_argument(record_path_);
-  if (options.refuse) command_line += " --refuse";
-  if (options.delay_ms) command_line += " --delay " + std::to_string(options.delay_ms);
-  std::vector<char> writable(command_line.begin(), command_line.end());
-  writable.push_back('\0');
-  STARTUPINFOA startup = {};
+  std::wstring command_line = quote_argument(widen(programs_under_test().client)) + L" --record " +
+                              quote_argument(widen(record_path_));
+  if (options.refuse) command_line += L" --refuse";
+  if (options.delay_ms) command_line += L" --delay " + std::to_wstring(options.delay_ms);
+  std::vector<wchar_t> writable(command_line.begin(), command_line.end());
+  writable.push_back(L'\0');
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
-  if (!CreateProcessA(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+  if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &startup, &process_)) {
-    fprintf(stderr, "CreateProcessA(%s) failed, error %lu\n", command_line.c_str(), GetLastError());
+    fprintf(stderr, "CreateProcessW(%ls) failed, error %lu\n", command_line.c_str(), GetLastError());
     return;
   }
   // Ready once its window can be found, and it must be this client's window.

@@ -18,7 +18,9 @@ program_paths& programs_under_test();
 std::string folder_of_this_program();
 
 // One argument as the C runtime's command-line parser will split it back out.
-std::string quote_argument(const std::string& argument);
+std::wstring quote_argument(const std::wstring& argument);
+// 8-bit text in the ANSI code page as UTF-16, as CreateProcessA would pass it.
+std::wstring widen(const std::string& text);
 
 struct loader_run {
   std::string output;  // standard output, byte for byte
@@ -32,9 +34,13 @@ struct started_loader {
   HANDLE errors = nullptr;
 };
 
-// Starting and finishing apart lets several loaders run at once.
+// Starting and finishing apart lets several loaders run at once. The
+// loader gets a UTF-16 command line: 8-bit arguments are taken to be in the
+// ANSI code page; UTF-16 ones can hold characters outside it.
+started_loader start_loader(const std::vector<std::wstring>& arguments);
 started_loader start_loader(const std::vector<std::string>& arguments);
 loader_run finish_loader(started_loader loader);
+loader_run run_loader(const std::vector<std::wstring>& arguments);
 loader_run run_loader(const std::vector<std::string>& arguments);
 
 struct received_command {
