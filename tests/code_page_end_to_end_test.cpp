@@ -27,7 +27,7 @@ std::string describe(const wide_arguments& args) {
   for (const std::wstring& arg : args) {
     const std::wstring shown = arg.size() > 40 ? arg.substr(0, 40) + L"..." : arg;
     char utf8[512] = "";
-    WideCharToMultiByte(CP_UTF8, 0, shown.c_str(), -1, utf8, sizeof utf8, nullptr, nullptr);
+    WideCharToMultiByte(CP_UTF8, 0, shown.c_str(), -1, utf8, int(sizeof utf8), nullptr, nullptr);
     text += std::string(" [") + utf8 + "]";
   }
   return "varnock" + text + " in code page " + std::to_string(GetACP());
@@ -142,7 +142,7 @@ TEST_F(CodePageTest, DeliversThePathAsItsBytesInTheCodePage) {
   ASSERT_TRUE(client.running());
   for (const delivery& c : chosen) {
     char verb[16] = "";
-    WideCharToMultiByte(CP_ACP, 0, c.args[0].c_str(), -1, verb, sizeof verb, nullptr, nullptr);
+    WideCharToMultiByte(CP_ACP, 0, c.args[0].c_str(), -1, verb, int(sizeof verb), nullptr, nullptr);
     const loader_run result = run_loader(c.args);
     EXPECT_EQ(result.output, banner + progress_line(verb, c.path) + complete) << describe(c.args);
     EXPECT_EQ(result.exit_status, 0u) << describe(c.args);

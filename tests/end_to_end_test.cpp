@@ -1,5 +1,7 @@
 // The loader as its users meet it: the real varnock.exe, run as a child
 // process against a stand-in client, its output compared byte for byte.
+// Whether the exchange closes its handles cannot be seen from outside a
+// process that has exited, so those tests run the exchange in-process.
 #include <windows.h>
 
 #include <string.h>
@@ -8,6 +10,7 @@
 #include <vector>
 
 #include "client_link/client_channel.h"
+#include "client_link/deliver_command.h"
 #include "gtest/gtest.h"
 #include "tests/loader_output.h"
 #include "tests/programs_under_test.h"
@@ -20,6 +23,54 @@ std::string describe(const arguments& args) {
   std::string text;
   for (const std::string& arg : args) text += " [" + (arg.size() > 40 ? arg.substr(0, 40) + "..." : arg) + "]";
   return "varnock" + text;
+}
+
+// Only Wine's ntdll exports wine_get_version.
+bool running_under_wine() {
+  const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+  return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+// Closed however the test ends, so that no test leaves the client's names taken.
+struct owned_handle {
+  explicit owned_handle(HANDLE h) : handle(h) {}
+  ~owned_handle() {
+    if (handle) CloseHandle(handle);
+  }
+  owned_handle(const owned_handle&) = delete;
+  owned_handle& operator=(const owned_handle&) = delete;
+  HANDLE handle;
+};
+
+// What the loader meets in a mapping held read-only under the client's name:
+// a handle to it opens, a view to write into does not.
+bool opens_without_a_writable_view() {
+  const owned_handle opened(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
+                                               command_capacity, client_mapping_name));
+  if (!opened.handle) return false;
+  void* view = MapViewOfFile(opened.handle, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+  if (!view) return true;
+  UnmapViewOfFile(view);
+  return false;
+}
+
+const char cannot_happen_here[] =
+    "the read-only mapping did not open for the loader, or gave it a writable view: the case "
+    "under test cannot happen here";
+
+// Whether a name of the channel still opens. Once this process holds no
+// handle to it and nothing else is running that would, a name that opens is a
+// handle left open by the exchange run in this process.
+bool mapping_name_opens() {
+  HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, client_mapping_name);
+  if (mapping) CloseHandle(mapping);
+  return mapping != nullptr;
+}
+
+bool lock_name_opens() {
+  HANDLE lock = OpenMutexA(SYNCHRONIZE, FALSE, sender_lock_name);
+  if (lock) CloseHandle(lock);
+  return lock != nullptr;
 }
 
 class LoaderTest : public ::testing::Test {
@@ -149,6 +200,68 @@ TEST_F(LoaderTest, ReportsAMappingItCannotCreate) {
   EXPECT_EQ(name_taken.output, banner + progress_line("load", "away.mrc") + no_mapping);
   EXPECT_EQ(name_taken.exit_status, 3u);
   EXPECT_TRUE(client.new_commands().empty()) << "the client was sent a command with no text";
+}
+
+// The client's mapping exists, but read-only: the loader gets a handle to it
+// and no view to write its command into.
+TEST_F(LoaderTest, ReportsAMappingItCannotWriteInto) {
+  if (running_under_wine()) {
+    GTEST_SKIP() << "Wine gives a writable view of a read-only mapping, so the loader's view "
+                    "cannot fail under Wine; this test runs on Windows";
+  }
+  stand_in_client client;
+  ASSERT_TRUE(client.running());
+  const owned_handle read_only(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READONLY, 0,
+                                                  command_capacity, client_mapping_name));
+  ASSERT_NE(read_only.handle, nullptr) << "CreateFileMappingA failed, error " << GetLastError();
+  ASSERT_TRUE(opens_without_a_writable_view()) << cannot_happen_here;
+
+  const loader_run result = run({"load", "away.mrc"});
+  EXPECT_EQ(result.output, banner + progress_line("load", "away.mrc") + no_mapping);
+  EXPECT_EQ(result.exit_status, 3u);
+  EXPECT_TRUE(client.new_commands().empty()) << "the client was told to read a command never written";
+}
+
+// The same, in this process, to see that the exchange closes its handles on
+// the way out: a loader's own handles are closed by the system once it has
+// exited, whatever it did, so its run cannot show that.
+TEST_F(LoaderTest, ExchangeClosesItsHandlesWhenItCannotWriteIntoTheMapping) {
+  if (running_under_wine()) {
+    GTEST_SKIP() << "Wine gives a writable view of a read-only mapping, so the exchange's view "
+                    "cannot fail under Wine; this test runs on Windows";
+  }
+  stand_in_client client;
+  ASSERT_TRUE(client.running());
+  {
+    const owned_handle read_only(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READONLY, 0,
+                                                    command_capacity, client_mapping_name));
+    ASSERT_NE(read_only.handle, nullptr) << "CreateFileMappingA failed, error " << GetLastError();
+    ASSERT_TRUE(opens_without_a_writable_view()) << cannot_happen_here;
+    EXPECT_EQ(deliver_command("/load -rs \"away.mrc\""), delivery_outcome::no_mapping);
+  }
+  EXPECT_FALSE(mapping_name_opens()) << "the exchange left its handle to the mapping open";
+  EXPECT_FALSE(lock_name_opens()) << "the exchange left its lock open";
+  EXPECT_TRUE(client.new_commands().empty());
+}
+
+TEST_F(LoaderTest, ExchangeClosesItsHandlesWhenTheClientAnswers) {
+  struct answer {
+    const char* what;
+    client_options client;
+    delivery_outcome outcome;
+  };
+  const answer cases[] = {
+      {"performed", {}, delivery_outcome::delivered},
+      {"refused", {/*refuse=*/true}, delivery_outcome::client_refused},
+  };
+  for (const answer& c : cases) {
+    stand_in_client client(c.client);
+    ASSERT_TRUE(client.running()) << c.what;
+    EXPECT_EQ(deliver_command("/reload -rs \"away.mrc\""), c.outcome) << c.what;
+    EXPECT_EQ(client.new_commands().size(), 1u) << c.what;
+    EXPECT_FALSE(mapping_name_opens()) << c.what << ": the exchange left its handle to the mapping open";
+    EXPECT_FALSE(lock_name_opens()) << c.what << ": the exchange left its lock open";
+  }
 }
 
 TEST_F(LoaderTest, WritesOnlyItsTextAndTerminatorIntoAnExistingMapping) {

@@ -109,9 +109,12 @@ int main(int argc, char** argv) {
   }
   if (!settings.record_path) {
     _setmode(_fileno(stdout), _O_BINARY);
-  } else if (!(settings.record = fopen(settings.record_path, "ab"))) {
-    fprintf(stderr, "stand_in_client: cannot open %s\n", settings.record_path);
-    return 1;
+  } else {
+    settings.record = fopen(settings.record_path, "ab");
+    if (!settings.record) {
+      fprintf(stderr, "stand_in_client: cannot open %s\n", settings.record_path);
+      return 1;
+    }
   }
 
   MSG message;
