@@ -1,11 +1,12 @@
 # Each ctest run under Wine gets a throwaway Wine prefix of its own, made once
 # before the first test and torn down, wineserver and all, after the last one,
 # whether the tests passed or not.
+set(varnock_wine_prefix ${PROJECT_BINARY_DIR}/wine-prefix)
+
 function(varnock_wine_prefix_fixture)
-  set(prefix ${PROJECT_BINARY_DIR}/wine-prefix)
   set(script ${PROJECT_SOURCE_DIR}/cmake/wine-prefix.sh)
-  add_test(NAME wine_prefix_start COMMAND ${script} start ${CMAKE_CROSSCOMPILING_EMULATOR} ${prefix})
-  add_test(NAME wine_prefix_stop COMMAND ${script} stop ${CMAKE_CROSSCOMPILING_EMULATOR} ${prefix})
+  add_test(NAME wine_prefix_start COMMAND ${script} start ${CMAKE_CROSSCOMPILING_EMULATOR} ${varnock_wine_prefix})
+  add_test(NAME wine_prefix_stop COMMAND ${script} stop ${CMAKE_CROSSCOMPILING_EMULATOR} ${varnock_wine_prefix})
   set_tests_properties(wine_prefix_start PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 180)
   set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine_prefix TIMEOUT 60)
 endfunction()
@@ -16,5 +17,5 @@ endfunction()
 function(varnock_run_under_wine locale)
   set_tests_properties(${ARGN} PROPERTIES
     FIXTURES_REQUIRED wine_prefix
-    ENVIRONMENT "WINEPREFIX=${PROJECT_BINARY_DIR}/wine-prefix;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;LC_ALL=${locale}")
+    ENVIRONMENT "WINEPREFIX=${varnock_wine_prefix};WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;LC_ALL=${locale}")
 endfunction()

@@ -59,9 +59,19 @@ struct loader_arguments {
   unsigned code_page;
 };
 
-// Judges the arguments in a set order, so that each bad command gets the
-// same message whatever else is wrong with it: the verb, then the unsafe
-// characters of the path, then its code page, then its length.
+// A path the code page cannot hold gets no command composed, so it is
+// judged here in compose_command's order (the verb, then the unsafe
+// characters) before its code page is blamed.
+static int report_path_outside_code_page(const char* verb_word, const wchar_t* typed_path) {
+  if (!find_verb(verb_word)) return report_unknown_verb();
+  if (!path_characters_allowed(typed_path)) return report_path_not_allowed();
+  printf("Error - Script path has characters outside the ANSI code page\n");
+  return exit_bad_command;
+}
+
+// Each bad command gets the same message whatever else is wrong with it:
+// the verb is judged first, then the unsafe characters of the path, then
+// its code page, then its length.
 static int compose_and_deliver(const loader_arguments& arguments, char* command) {
   if (arguments.verb.status == conversion_status::out_of_memory ||
       arguments.path.status == conversion_status::out_of_memory) {
@@ -69,13 +79,9 @@ static int compose_and_deliver(const loader_arguments& arguments, char* command)
     return exit_bad_command;
   }
   // A word that is not in the code page cannot be one of the verbs.
-  if (arguments.verb.status != conversion_status::converted || !find_verb(arguments.verb.text)) {
-    return report_unknown_verb();
-  }
-  if (!path_characters_allowed(arguments.typed_path)) return report_path_not_allowed();
+  if (arguments.verb.status != conversion_status::converted) return report_unknown_verb();
   if (arguments.path.status != conversion_status::converted) {
-    printf("Error - Script path has characters outside the ANSI code page\n");
-    return exit_bad_command;
+    return report_path_outside_code_page(arguments.verb.text, arguments.typed_path);
   }
 
   const char* script_path = arguments.path.text;

@@ -33,15 +33,10 @@ std::string describe(const wide_arguments& args) {
   return "varnock" + text + " in code page " + std::to_string(GetACP());
 }
 
-std::wstring repeated(const std::wstring& text, size_t times) {
-  std::wstring result;
-  for (size_t i = 0; i < times; ++i) result += text;
-  return result;
-}
-
-std::string repeated(const std::string& text, size_t times) {
-  std::string result;
-  for (size_t i = 0; i < times; ++i) result += text;
+template <class text>
+text repeated(const text& part, size_t times) {
+  text result;
+  for (size_t i = 0; i < times; ++i) result += part;
   return result;
 }
 
@@ -131,8 +126,8 @@ TEST_F(CodePageTest, DeliversThePathAsItsBytesInTheCodePage) {
       // A fullwidth quotation mark (0xFA 0x57) neither ends the argument
       // nor splits it.
       {932, {L"load", L"C:\\a\uFF02 b.mrc"}, "C:\\a\xFA\x57 b.mrc"},
-      {932, {L"load", repeated(katakana_a, 505) + L"a"}, repeated("\x83\x41", 505) + "a"},
-      {932, {L"reload", repeated(katakana_a, 504) + L"a"}, repeated("\x83\x41", 504) + "a"},
+      {932, {L"load", repeated(katakana_a, 505) + L"a"}, repeated(std::string("\x83\x41"), 505) + "a"},
+      {932, {L"reload", repeated(katakana_a, 504) + L"a"}, repeated(std::string("\x83\x41"), 504) + "a"},
       {1251, {L"load", L"C:\\" + cyrillic + L"\\a.mrc"}, "C:\\\xC6\xF3\xEA\\a.mrc"},
       {1251, {L"unload", L"C:\\" + cyrillic + L" \u2116 1.mrc"}, "C:\\\xC6\xF3\xEA \xB9 1.mrc"},
   };
