@@ -11,6 +11,19 @@
 
 static_assert(client_command_message == WM_USER + 200, "the client listens for WM_USER + 200");
 
+// Another program may hold the client's name with a mapping whose pages are
+// reserved but not committed (SEC_RESERVE), or not writable: the view then
+// opens, and writing into it would kill the loader. `size` bytes from the
+// start of the view must be committed and writable.
+static bool can_write_into(const void* view, size_t size) {
+  MEMORY_BASIC_INFORMATION region = {};
+  if (VirtualQuery(view, &region, sizeof region) != sizeof region) return false;
+  // Copy-on-write pages would take the text where the client never sees it.
+  const DWORD shared_writable = PAGE_READWRITE | PAGE_EXECUTE_READWRITE;
+  return region.State == MEM_COMMIT && (region.Protect & shared_writable) != 0 &&
+         (region.Protect & PAGE_GUARD) == 0 && region.RegionSize >= size;
+}
+
 // Writes `command` and its terminator at the start of the mapping, and
 // nothing past them: the client reads up to the first NUL. A view spans
 // whole pages, so even an existing, smaller mapping of the client's name
@@ -18,25 +31,42 @@ static_assert(client_command_message == WM_USER + 200, "the client listens for W
 static bool write_into_mapping(HANDLE mapping, const char* command) {
   void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
   if (!view) return false;
-  memcpy(view, command, strlen(command) + 1);
+  const size_t size = strlen(command) + 1;
+  const bool writable = can_write_into(view, size);
+  if (writable) memcpy(view, command, size);
   UnmapViewOfFile(view);
-  return true;
+  return writable;
 }
 
-// One loader at a time between writing the mapping and the client's answer.
+struct sender_lock {
+  HANDLE handle;
+  bool abandoned;  // its last owner died holding it
+};
+
+// One loader at a time from looking up the client until the client's answer.
 // A lock left abandoned by a loader that was killed holding it is ours now.
-static HANDLE take_sender_lock() {
+static sender_lock take_sender_lock() {
   HANDLE lock = CreateMutexA(nullptr, FALSE, sender_lock_name);
-  if (!lock) return nullptr;
+  if (!lock) return {nullptr, false};
   const DWORD waited = WaitForSingleObject(lock, INFINITE);
-  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return lock;
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return {lock, waited == WAIT_ABANDONED};
   CloseHandle(lock);
-  return nullptr;
+  return {nullptr, false};
 }
 
 static void release_sender_lock(HANDLE lock) {
   ReleaseMutex(lock);
   CloseHandle(lock);
+}
+
+// A loader killed while its message waited at a busy client leaves that
+// message queued, and the client still handles it: had our text been
+// written by then, the client would perform our command for it, and again
+// for ours. Messages from other threads are handled in the order they
+// arrive, so once this one is answered the dead loader's has been handled,
+// finding no text.
+static void wait_for_messages_of_a_dead_sender(HWND client_window) {
+  SendMessageA(client_window, WM_NULL, 0, 0);
 }
 
 static delivery_outcome send_through_mapping(HWND client_window, const char* command) {
@@ -54,18 +84,27 @@ static delivery_outcome send_through_mapping(HWND client_window, const char* com
   const LRESULT answer = SendMessageA(client_window, client_command_message,
                                       client_command_wparam, client_command_lparam);
   CloseHandle(mapping);
-  return answer ? delivery_outcome::delivered : delivery_outcome::client_refused;
+  if (answer) return delivery_outcome::delivered;
+  // A client that closed or crashed over the command did not refuse it.
+  return IsWindow(client_window) ? delivery_outcome::client_refused
+                                 : delivery_outcome::no_client_window;
 }
 
 delivery_outcome deliver_command(const char* command) {
-  HWND client_window = FindWindowA(client_window_class, nullptr);
-  if (!client_window) return delivery_outcome::no_client_window;
-
   // Without the lock the command could be lost while reported as performed;
   // better to say the channel could not be prepared.
-  HANDLE lock = take_sender_lock();
-  if (!lock) return delivery_outcome::no_mapping;
+  const sender_lock lock = take_sender_lock();
+  if (!lock.handle) return delivery_outcome::no_mapping;
+
+  // Looked up only now: the client may have been restarted, or closed, while
+  // we waited for our turn.
+  HWND client_window = FindWindowA(client_window_class, nullptr);
+  if (!client_window) {
+    release_sender_lock(lock.handle);
+    return delivery_outcome::no_client_window;
+  }
+  if (lock.abandoned) wait_for_messages_of_a_dead_sender(client_window);
   const delivery_outcome outcome = send_through_mapping(client_window, command);
-  release_sender_lock(lock);
+  release_sender_lock(lock.handle);
   return outcome;
 }

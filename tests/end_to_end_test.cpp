@@ -6,6 +6,7 @@
 
 #include <string.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -84,6 +85,22 @@ class LoaderTest : public ::testing::Test {
     loader_run result = run_loader(args);
     EXPECT_EQ(result.errors, "") << describe(args) << " wrote to standard error";
     return result;
+  }
+
+  // The loader, and the exchange run in this process, both find the mapping
+  // under the client's name unfit to write into, and the client hears nothing.
+  static void expect_mapping_refused(stand_in_client& client) {
+    const loader_run result = run({"load", "away.mrc"});
+    EXPECT_EQ(result.output, banner + progress_line("load", "away.mrc") + no_mapping);
+    EXPECT_EQ(result.exit_status, 3u);
+    EXPECT_EQ(deliver_command("/load -rs \"away.mrc\""), delivery_outcome::no_mapping);
+    EXPECT_TRUE(client.new_commands().empty()) << "the client was told to read a command never written";
+  }
+
+  // Once this process holds no handle to them, after running the exchange.
+  static void expect_no_names_left_open(const std::string& what) {
+    EXPECT_FALSE(mapping_name_opens()) << what << "the exchange left its handle to the mapping open";
+    EXPECT_FALSE(lock_name_opens()) << what << "the exchange left its lock open";
   }
 };
 
@@ -219,14 +236,9 @@ TEST_F(LoaderTest, ReportsAMappingItCannotWriteInto) {
     ASSERT_NE(read_only.handle, nullptr) << "CreateFileMappingA failed, error " << GetLastError();
     ASSERT_TRUE(opens_without_a_writable_view()) << cannot_happen_here;
 
-    const loader_run result = run({"load", "away.mrc"});
-    EXPECT_EQ(result.output, banner + progress_line("load", "away.mrc") + no_mapping);
-    EXPECT_EQ(result.exit_status, 3u);
-    EXPECT_EQ(deliver_command("/load -rs \"away.mrc\""), delivery_outcome::no_mapping);
-    EXPECT_TRUE(client.new_commands().empty()) << "the client was told to read a command never written";
+    expect_mapping_refused(client);
   }
-  EXPECT_FALSE(mapping_name_opens()) << "the exchange left its handle to the mapping open";
-  EXPECT_FALSE(lock_name_opens()) << "the exchange left its lock open";
+  expect_no_names_left_open("");
 }
 
 TEST_F(LoaderTest, ExchangeClosesItsHandlesWhenTheClientAnswers) {
@@ -244,8 +256,7 @@ TEST_F(LoaderTest, ExchangeClosesItsHandlesWhenTheClientAnswers) {
     ASSERT_TRUE(client.running()) << c.what;
     EXPECT_EQ(deliver_command("/reload -rs \"away.mrc\""), c.outcome) << c.what;
     EXPECT_EQ(client.new_commands().size(), 1u) << c.what;
-    EXPECT_FALSE(mapping_name_opens()) << c.what << ": the exchange left its handle to the mapping open";
-    EXPECT_FALSE(lock_name_opens()) << c.what << ": the exchange left its lock open";
+    expect_no_names_left_open(std::string(c.what) + ": ");
   }
 }
 
@@ -322,6 +333,148 @@ TEST_F(LoaderTest, TakesOverALockAbandonedByAKilledLoader) {
   EXPECT_EQ(result.exit_status, 0u);
   EXPECT_EQ(client.new_commands().size(), 1u);
   CloseHandle(lock);
+}
+
+// Long enough for a loader that has printed its progress line to reach the
+// step it is heading for (the lock, or its message to the client).
+constexpr DWORD settle_ms = 500;
+
+// The sender lock, held by the test as a loader holds it, and given back
+// however the test ends.
+struct held_sender_lock {
+  held_sender_lock() : handle(CreateMutexA(nullptr, FALSE, sender_lock_name)) {
+    if (handle) WaitForSingleObject(handle, INFINITE);
+  }
+  ~held_sender_lock() { release(); }
+  held_sender_lock(const held_sender_lock&) = delete;
+  held_sender_lock& operator=(const held_sender_lock&) = delete;
+  void release() {
+    if (!handle) return;
+    ReleaseMutex(handle);
+    CloseHandle(handle);
+    handle = nullptr;
+  }
+  HANDLE handle;
+};
+
+int times_received(const std::vector<received_command>& received, const std::string& command) {
+  int times = 0;
+  for (const received_command& one : received) times += one.had_mapping && one.text == command;
+  return times;
+}
+
+// mIRC restarted, or closed, while a loader waited for its turn (a file
+// watcher fired as the user restarted it): the loader must talk to the
+// client that is there when its turn comes.
+TEST_F(LoaderTest, LooksForTheClientWhenItsTurnComes) {
+  struct change {
+    const char* what;
+    bool restart;
+    DWORD exit_status;
+    std::string final_message;
+  };
+  const change cases[] = {
+      {"restarted", true, 0, complete},
+      {"closed", false, 2, not_found},
+  };
+  const std::string path = "C:\\scripts\\away.mrc";
+  for (const change& c : cases) {
+    held_sender_lock lock;
+    ASSERT_NE(lock.handle, nullptr) << "CreateMutexA failed, error " << GetLastError();
+    stand_in_client first;
+    ASSERT_TRUE(first.running()) << c.what;
+    started_loader loader = start_loader({"reload", path});
+    ASSERT_TRUE(read_output_until(loader, banner + progress_line("reload", path))) << c.what;
+    Sleep(settle_ms);
+    first.stop();
+    std::unique_ptr<stand_in_client> second;
+    if (c.restart) {
+      second = std::make_unique<stand_in_client>();
+      ASSERT_TRUE(second->running()) << c.what;
+    }
+    lock.release();
+
+    const loader_run result = finish_loader(loader);
+    EXPECT_EQ(result.output, banner + progress_line("reload", path) + c.final_message) << c.what;
+    EXPECT_EQ(result.exit_status, c.exit_status) << c.what;
+    EXPECT_TRUE(first.new_commands().empty()) << c.what << ": the client that went away heard a command";
+    if (second) {
+      EXPECT_EQ(times_received(second->new_commands(), command_for("reload", path)), 1)
+          << c.what << ": times the new client performed the command";
+    }
+  }
+}
+
+// No answer because the client is gone is not the client refusing.
+TEST_F(LoaderTest, ReportsAClientThatWentAwayOverTheCommandAsNotRunning) {
+  for (const char* leave : {"close", "exit"}) {
+    stand_in_client client({false, 0, "", leave});
+    ASSERT_TRUE(client.running()) << leave;
+    const loader_run result = run({"load", "away.mrc"});
+    EXPECT_EQ(result.output, banner + progress_line("load", "away.mrc") + not_found) << leave;
+    EXPECT_EQ(result.exit_status, 2u) << leave;
+  }
+}
+
+// mIRC busy with a long script; a loader waiting for its answer is killed (an
+// editor cancelling its task) while the next one waits for its turn. The
+// killed loader's message is still queued, and still handled.
+TEST_F(LoaderTest, ALoaderKilledWhileItsMessageWaitsLeavesTheNextCommandPerformedOnce) {
+  const std::string busy_until = "Varnock.Test.ClientBusy." + std::to_string(GetCurrentProcessId());
+  const owned_handle not_busy(CreateEventA(nullptr, TRUE, FALSE, busy_until.c_str()));
+  ASSERT_NE(not_busy.handle, nullptr) << "CreateEventA failed, error " << GetLastError();
+  stand_in_client client({false, 0, busy_until, ""});
+  ASSERT_TRUE(client.running());
+
+  const std::string killed_path = "C:\\scripts\\cancelled.mrc";
+  const std::string next_path = "C:\\scripts\\next.mrc";
+  started_loader killed = start_loader({"load", killed_path});
+  ASSERT_TRUE(read_output_until(killed, banner + progress_line("load", killed_path)));
+  Sleep(settle_ms);
+  started_loader next = start_loader({"load", next_path});
+  ASSERT_TRUE(read_output_until(next, banner + progress_line("load", next_path)));
+  Sleep(settle_ms);
+  TerminateProcess(killed.process, 1);
+  WaitForSingleObject(killed.process, INFINITE);
+  finish_loader(killed);
+  Sleep(settle_ms);
+  SetEvent(not_busy.handle);
+
+  const loader_run result = finish_loader(next);
+  EXPECT_EQ(result.output, banner + progress_line("load", next_path) + complete);
+  EXPECT_EQ(result.exit_status, 0u);
+  EXPECT_EQ(times_received(client.new_commands(), command_for("load", next_path)), 1)
+      << "times the client performed the next loader's command";
+}
+
+// Whether a view of the mapping has pages reserved but none committed.
+bool view_is_only_reserved(HANDLE mapping) {
+  void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
+  if (!view) return false;
+  MEMORY_BASIC_INFORMATION region = {};
+  const bool reserved = VirtualQuery(view, &region, sizeof region) == sizeof region &&
+                        region.State == MEM_RESERVE;
+  UnmapViewOfFile(view);
+  return reserved;
+}
+
+// Another program holds the client's name with a mapping whose memory is
+// reserved, not committed: writing into it would kill the loader.
+TEST_F(LoaderTest, ReportsAMappingWithoutCommittedMemory) {
+  stand_in_client client;
+  ASSERT_TRUE(client.running());
+  {
+    const owned_handle reserved(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr,
+                                                   PAGE_READWRITE | SEC_RESERVE, 0,
+                                                   command_capacity, client_mapping_name));
+    ASSERT_NE(reserved.handle, nullptr) << "CreateFileMappingA failed, error " << GetLastError();
+    ASSERT_TRUE(view_is_only_reserved(reserved.handle))
+        << "a view of a SEC_RESERVE mapping is not reported as reserved: the case under test "
+           "cannot happen here";
+
+    expect_mapping_refused(client);
+  }
+  expect_no_names_left_open("");
 }
 
 }  // namespace

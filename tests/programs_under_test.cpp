@@ -140,6 +140,16 @@ started_loader start_loader(const std::vector<std::string>& arguments) {
   return start_loader(wide);
 }
 
+bool read_output_until(started_loader& loader, const std::string& expected) {
+  char chunk[256];
+  DWORD got = 0;
+  while (loader.output_read.find(expected) == std::string::npos) {
+    if (!ReadFile(loader.output, chunk, sizeof chunk, &got, nullptr) || got == 0) return false;
+    loader.output_read.append(chunk, got);
+  }
+  return true;
+}
+
 loader_run finish_loader(started_loader loader) {
   loader_run run;
   run.exit_status = 0xDEAD;
@@ -150,7 +160,7 @@ loader_run finish_loader(started_loader loader) {
   }
   // The outputs are far smaller than a pipe's buffer, so reading one to its
   // end before the other cannot block the child.
-  run.output = read_until_closed(loader.output);
+  run.output = loader.output_read + read_until_closed(loader.output);
   run.errors = read_until_closed(loader.errors);
   if (WaitForSingleObject(loader.process, loader_time_limit_ms) != WAIT_OBJECT_0) {
     TerminateProcess(loader.process, 0xDEAD);
@@ -180,6 +190,8 @@ stand_in_client::stand_in_client(client_options options) {
                               quote_argument(widen(record_path_));
   if (options.refuse) command_line += L" --refuse";
   if (options.delay_ms) command_line += L" --delay " + std::to_wstring(options.delay_ms);
+  if (!options.busy_until.empty()) command_line += L" --busy-until " + widen(options.busy_until);
+  if (!options.leave.empty()) command_line += L" --leave " + widen(options.leave);
   std::vector<wchar_t> writable(command_line.begin(), command_line.end());
   writable.push_back(L'\0');
   STARTUPINFOW startup = {};
@@ -201,16 +213,21 @@ stand_in_client::stand_in_client(client_options options) {
   }
 }
 
-stand_in_client::~stand_in_client() {
-  if (process_.hProcess) {
-    if (window_) PostMessageA(window_, WM_CLOSE, 0, 0);
-    if (WaitForSingleObject(process_.hProcess, 10000) != WAIT_OBJECT_0) {
-      TerminateProcess(process_.hProcess, 1);
-      WaitForSingleObject(process_.hProcess, INFINITE);
-    }
-    CloseHandle(process_.hThread);
-    CloseHandle(process_.hProcess);
+void stand_in_client::stop() {
+  if (!process_.hProcess) return;
+  if (window_) PostMessageA(window_, WM_CLOSE, 0, 0);
+  if (WaitForSingleObject(process_.hProcess, 10000) != WAIT_OBJECT_0) {
+    TerminateProcess(process_.hProcess, 1);
+    WaitForSingleObject(process_.hProcess, INFINITE);
   }
+  CloseHandle(process_.hThread);
+  CloseHandle(process_.hProcess);
+  process_ = {};
+  window_ = nullptr;
+}
+
+stand_in_client::~stand_in_client() {
+  stop();
   DeleteFileA(record_path_.c_str());
 }
 

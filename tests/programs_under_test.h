@@ -32,6 +32,7 @@ struct started_loader {
   HANDLE process = nullptr;
   HANDLE output = nullptr;
   HANDLE errors = nullptr;
+  std::string output_read;  // what read_output_until has taken from `output` so far
 };
 
 // Starting and finishing apart lets several loaders run at once. The
@@ -39,6 +40,9 @@ struct started_loader {
 // ANSI code page; UTF-16 ones can hold characters outside it.
 started_loader start_loader(const std::vector<std::wstring>& arguments);
 started_loader start_loader(const std::vector<std::string>& arguments);
+// Reads the loader's output until it holds `expected` (true), or until the
+// loader has ended without printing it (false): to know how far it has come.
+bool read_output_until(started_loader& loader, const std::string& expected);
 loader_run finish_loader(started_loader loader);
 loader_run run_loader(const std::vector<std::wstring>& arguments);
 loader_run run_loader(const std::vector<std::string>& arguments);
@@ -53,6 +57,8 @@ struct received_command {
 struct client_options {
   bool refuse = false;
   unsigned delay_ms = 0;
+  std::string busy_until = "";  // the name of an event: reads no messages until it is set
+  std::string leave = "";       // "close" or "exit": gone while handling the first command
 };
 
 // A running stand-in client; stopped, and its window gone, when destroyed.
@@ -64,6 +70,8 @@ class stand_in_client {
   stand_in_client& operator=(const stand_in_client&) = delete;
 
   bool running() const { return window_ != nullptr; }
+  // Closes the client and waits until it has ended; its records stay readable.
+  void stop();
   // The commands received since the last call.
   std::vector<received_command> new_commands();
 

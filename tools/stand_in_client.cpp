@@ -3,13 +3,20 @@
 // "mIRC"; for each command message it reads the text from the shared mapping
 // "mIRC", records it with the message's parameters, and answers as told.
 //
-//   stand_in_client [--refuse] [--delay MS] [--record FILE]
+//   stand_in_client [--refuse] [--delay MS] [--record FILE] [--busy-until EVENT]
+//                   [--leave close|exit]
 //
-// --refuse    answer 0 (the client failed) instead of 1
-// --delay MS  take MS milliseconds over each command
-// --record    append each record to FILE instead of writing it to stdout;
-//             FILE is opened once the window is up, so a script can wait for
-//             it to exist before it starts a loader
+// --refuse      answer 0 (the client failed) instead of 1
+// --delay MS    take MS milliseconds over each command
+// --record      append each record to FILE instead of writing it to stdout;
+//               FILE is opened once the window is up, so a script can wait
+//               for it to exist before it starts a loader
+// --busy-until  read no messages until the named event EVENT is set, as a
+//               client busy with a long script does; its window is up
+// --leave       while handling the first command, after recording it: close
+//               the window and end (close), or end at once (exit), as a
+//               client closed or crashing over a command; the sender gets no
+//               answer
 //
 // A record is a line "command wParam=W lParam=L length=N", then the N bytes
 // the mapping held before its first NUL, then a line feed.
@@ -30,6 +37,8 @@ struct client_settings {
   DWORD delay_ms = 0;
   const char* record_path = nullptr;
   FILE* record = stdout;
+  const char* busy_until = nullptr;
+  const char* leave = nullptr;
 };
 
 client_settings settings;
@@ -60,6 +69,11 @@ LRESULT CALLBACK client_window_procedure(HWND window, UINT message, WPARAM wpara
   if (message == client_command_message) {
     if (settings.delay_ms) Sleep(settings.delay_ms);
     record_command(wparam, lparam);
+    if (settings.leave && strcmp(settings.leave, "exit") == 0) ExitProcess(0);
+    if (settings.leave) {
+      DestroyWindow(window);
+      return 0;
+    }
     return settings.answer;
   }
   if (message == WM_DESTROY) {
@@ -78,8 +92,14 @@ bool read_settings(int argc, char** argv) {
       settings.delay_ms = static_cast<DWORD>(strtoul(argv[++i], nullptr, 10));
     } else if (strcmp(argv[i], "--record") == 0 && has_value) {
       settings.record_path = argv[++i];
+    } else if (strcmp(argv[i], "--busy-until") == 0 && has_value) {
+      settings.busy_until = argv[++i];
+    } else if (strcmp(argv[i], "--leave") == 0 && has_value &&
+               (strcmp(argv[i + 1], "close") == 0 || strcmp(argv[i + 1], "exit") == 0)) {
+      settings.leave = argv[++i];
     } else {
-      fprintf(stderr, "usage: stand_in_client [--refuse] [--delay MS] [--record FILE]\n");
+      fprintf(stderr, "usage: stand_in_client [--refuse] [--delay MS] [--record FILE] "
+                      "[--busy-until EVENT] [--leave close|exit]\n");
       return false;
     }
   }
@@ -115,6 +135,16 @@ int main(int argc, char** argv) {
       fprintf(stderr, "stand_in_client: cannot open %s\n", settings.record_path);
       return 1;
     }
+  }
+
+  if (settings.busy_until) {
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, settings.busy_until);
+    if (!event) {
+      fprintf(stderr, "stand_in_client: CreateEventA failed, error %lu\n", GetLastError());
+      return 1;
+    }
+    WaitForSingleObject(event, INFINITE);
+    CloseHandle(event);
   }
 
   MSG message;
