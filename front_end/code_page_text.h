@@ -23,12 +23,4 @@ struct code_page_text {
 // for the bytes would then name another file than the one the user gave.
 code_page_text to_code_page(const wchar_t* text, unsigned code_page);
 
-// The bytes that open a two-byte character in a code page, in the form
-// compose_command takes: pairs of first and last byte, then a pair of zeros.
-// Windows gives at most 12 bytes of pairs; two more hold the final zeros.
-struct lead_byte_list {
-  unsigned char ranges[14];
-};
-lead_byte_list lead_bytes_of(unsigned code_page);
-
 #endif

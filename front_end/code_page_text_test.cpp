@@ -7,7 +7,6 @@
 
 #include <string>
 
-#include "front_end/script_command.h"
 #include "gtest/gtest.h"
 
 namespace {
@@ -63,25 +62,6 @@ TEST(ToCodePage, ConvertsEachCharacterToItselfOrRefuses) {
     }
     free(converted.text);
   }
-}
-
-// What the conversion yields, the lead bytes the system gives for the same
-// code page let through whole; in a single-byte code page the same bytes
-// hold a real '|'.
-TEST(LeadBytesOf, LetDoubleByteCharactersThroughTheCommandCheck) {
-  const wchar_t report[] = L"C:\\\u30EC\u30DD\u30FC\u30C8\\a.mrc";
-  const code_page_text converted = to_code_page(report, 932);
-  ASSERT_EQ(converted.status, conversion_status::converted);
-  char buffer[command_capacity];
-  const lead_byte_list japanese = lead_bytes_of(932);
-  EXPECT_EQ(compose_command("load", converted.text, buffer, japanese.ranges).status,
-            compose_status::composed);
-  const lead_byte_list western = lead_bytes_of(1252);
-  EXPECT_EQ(compose_command("load", converted.text, buffer, western.ranges).status,
-            compose_status::path_not_allowed);
-  const lead_byte_list unicode = lead_bytes_of(65001);
-  EXPECT_EQ(unicode.ranges[0], 0) << "UTF-8 has no lead bytes in the double-byte sense";
-  free(converted.text);
 }
 
 }  // namespace

@@ -3,7 +3,6 @@
 #include <windows.h>
 
 #include <stdlib.h>
-#include <string.h>
 
 unsigned ansi_code_page() { return GetACP(); }
 
@@ -36,12 +35,4 @@ code_page_text to_code_page(const wchar_t* text, unsigned code_page) {
     return {conversion_status::not_in_code_page, nullptr};
   }
   return {conversion_status::converted, bytes};
-}
-
-lead_byte_list lead_bytes_of(unsigned code_page) {
-  lead_byte_list list = {};
-  CPINFO info = {};
-  static_assert(sizeof list.ranges >= sizeof info.LeadByte + 2, "room for the final zeros");
-  if (GetCPInfo(code_page, &info)) memcpy(list.ranges, info.LeadByte, sizeof info.LeadByte);
-  return list;
 }

@@ -22,13 +22,10 @@ enum exit_status {
   exit_client_refused = 4,
 };
 
-static int report_unknown_verb() {
-  printf("Error - Bad Command");
-  return exit_bad_command;
-}
+static const char out_of_memory[] = "Error - Out of memory\n";
 
-static int report_path_not_allowed() {
-  printf("Error - Script path may not contain \", | or control characters\n");
+static int refuse(const char* message) {
+  fputs(message, stdout);
   return exit_bad_command;
 }
 
@@ -50,77 +47,57 @@ static int report_delivery(delivery_outcome outcome) {
   return exit_client_refused;
 }
 
-// The verb word and the script path as typed, and as the client reads
-// them: in the ANSI code page.
-struct loader_arguments {
-  const wchar_t* typed_path;
-  code_page_text verb;
-  code_page_text path;
-  unsigned code_page;
-};
-
-// A path the code page cannot hold gets no command composed, so it is
-// judged here in compose_command's order (the verb, then the unsafe
-// characters) before its code page is blamed.
-static int report_path_outside_code_page(const char* verb_word, const wchar_t* typed_path) {
-  if (!find_verb(verb_word)) return report_unknown_verb();
-  if (!path_characters_allowed(typed_path)) return report_path_not_allowed();
-  printf("Error - Script path has characters outside the ANSI code page\n");
-  return exit_bad_command;
+// The row of the verb word as the client would read it, in the code page;
+// a word the code page cannot hold is none of the verbs.
+static conversion_status match_verb(const wchar_t* typed_verb, unsigned code_page,
+                                    const script_verb** verb) {
+  const code_page_text word = to_code_page(typed_verb, code_page);
+  *verb = word.text ? find_verb(word.text) : nullptr;
+  free(word.text);
+  return word.status;
 }
 
-// Each bad command gets the same message whatever else is wrong with it:
-// the verb is judged first, then the unsafe characters of the path, then
-// its code page, then its length.
-static int compose_and_deliver(const loader_arguments& arguments, char* command) {
-  if (arguments.verb.status == conversion_status::out_of_memory ||
-      arguments.path.status == conversion_status::out_of_memory) {
-    printf("Error - Out of memory\n");
-    return exit_bad_command;
+static int compose_and_deliver(const script_verb& verb, const char* script_path, char* command) {
+  // The row's own word always matches: only the length, counted in the
+  // code page's bytes, is left to refuse.
+  if (compose_command(verb.word, script_path, command).status != compose_status::composed) {
+    return refuse("Error - Script path too long\n");
   }
-  // A word that is not in the code page cannot be one of the verbs.
-  if (arguments.verb.status != conversion_status::converted) return report_unknown_verb();
-  if (arguments.path.status != conversion_status::converted) {
-    return report_path_outside_code_page(arguments.verb.text, arguments.typed_path);
-  }
-
-  const char* script_path = arguments.path.text;
-  const lead_byte_list lead_bytes = lead_bytes_of(arguments.code_page);
-  const compose_result composed =
-      compose_command(arguments.verb.text, script_path, command, lead_bytes.ranges);
-  switch (composed.status) {
-    case compose_status::composed:
-      break;
-    case compose_status::unknown_verb:
-      return report_unknown_verb();
-    case compose_status::path_not_allowed:
-      return report_path_not_allowed();
-    case compose_status::path_too_long:
-      printf("Error - Script path too long\n");
-      return exit_bad_command;
-  }
-
-  printf(composed.verb->progress_format, script_path);
+  printf(verb.progress_format, script_path);
   // Whoever reads our output through a pipe sees the progress line while
   // the client is still busy with the command.
   fflush(stdout);
   return report_delivery(deliver_command(command));
 }
 
+// Each bad command gets the same message whatever else is wrong with it:
+// the verb is judged first, then the path's characters, then its code page,
+// then its length.
 static int run(int argc, wchar_t** argv, char* command) {
   printf("--- Varnock ---\n");
-  if (argc < 3) {
-    printf("Error - Bad Command\n");
-    return exit_bad_command;
+  if (argc < 3) return refuse("Error - Bad Command\n");
+  // Words after the path are neither converted nor judged.
+  const wchar_t* typed_verb = argv[1];
+  const wchar_t* typed_path = argv[2];
+  const unsigned code_page = ansi_code_page();
+
+  const script_verb* verb = nullptr;
+  if (match_verb(typed_verb, code_page, &verb) == conversion_status::out_of_memory) {
+    return refuse(out_of_memory);
+  }
+  if (!verb) return refuse("Error - Bad Command");
+
+  if (!path_characters_allowed(typed_path)) {
+    return refuse("Error - Script path may not contain \", | or control characters\n");
   }
 
-  // Words after the path are neither converted nor judged.
-  const unsigned code_page = ansi_code_page();
-  const loader_arguments arguments = {argv[2], to_code_page(argv[1], code_page),
-                                      to_code_page(argv[2], code_page), code_page};
-  const int status = compose_and_deliver(arguments, command);
-  free(arguments.verb.text);
-  free(arguments.path.text);
+  const code_page_text path = to_code_page(typed_path, code_page);
+  if (path.status == conversion_status::out_of_memory) return refuse(out_of_memory);
+  if (path.status == conversion_status::not_in_code_page) {
+    return refuse("Error - Script path has characters outside the ANSI code page\n");
+  }
+  const int status = compose_and_deliver(*verb, path.text, command);
+  free(path.text);
   return status;
 }
 

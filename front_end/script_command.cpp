@@ -17,46 +17,16 @@ const script_verb* find_verb(const char* verb_word) {
   return nullptr;
 }
 
-static bool is_allowed_in_path(unsigned long character) {
-  return character >= 0x20 && character != '"' && character != '|';
-}
-
-static bool is_lead_byte(unsigned char byte, const unsigned char* lead_byte_ranges) {
-  if (!lead_byte_ranges) return false;
-  for (const unsigned char* range = lead_byte_ranges; range[0] != 0; range += 2) {
-    if (byte >= range[0] && byte <= range[1]) return true;
-  }
-  return false;
-}
-
-// In every double-byte code page a second byte is 0x40 or above, so it is
-// never a quote or a control character. A lead byte followed by anything
-// lower opens no character, and the lower byte stands, and is judged, alone.
-constexpr unsigned char lowest_second_byte = 0x40;
-
-static bool path_is_allowed(const char* script_path, const unsigned char* lead_byte_ranges) {
-  for (const unsigned char* at = reinterpret_cast<const unsigned char*>(script_path); *at; ++at) {
-    if (is_lead_byte(at[0], lead_byte_ranges) && at[1] >= lowest_second_byte) {
-      ++at;
-      continue;
-    }
-    if (!is_allowed_in_path(at[0])) return false;
-  }
-  return true;
-}
-
 bool path_characters_allowed(const wchar_t* script_path) {
   for (const wchar_t* at = script_path; *at; ++at) {
-    if (!is_allowed_in_path(static_cast<unsigned long>(*at))) return false;
+    if (*at < 0x20 || *at == L'"' || *at == L'|') return false;
   }
   return true;
 }
 
-compose_result compose_command(const char* verb_word, const char* script_path, char* buffer,
-                               const unsigned char* lead_byte_ranges) {
+compose_result compose_command(const char* verb_word, const char* script_path, char* buffer) {
   const script_verb* verb = find_verb(verb_word);
   if (!verb) return {compose_status::unknown_verb, nullptr};
-  if (!path_is_allowed(script_path, lead_byte_ranges)) return {compose_status::path_not_allowed, nullptr};
 
   const size_t prefix_length = strlen(verb->command_prefix);
   const size_t path_length = strlen(script_path);

@@ -16,7 +16,6 @@ extern const char command_suffix[];
 enum class compose_status {
   composed,
   unknown_verb,
-  path_not_allowed,  // holds a byte that could end the quoted path early
   path_too_long,
 };
 
@@ -29,23 +28,17 @@ struct compose_result {
 const script_verb* find_verb(const char* verb_word);
 
 // Fills `buffer` (`command_capacity` bytes) with the client command for
-// `verb_word` and `script_path`. The buffer is written only when the whole
-// command and its terminator fit. A path that holds a double quote, '|' or a
-// control character is refused: inside the client's command it would end the
-// quoted argument, or the command, and pass the rest on as commands of its
-// own. No Windows file name holds any of them.
-//
-// The path is judged character by character. In a double-byte code page
-// (Japanese, Chinese, Korean) the second byte of a character may be '|' or
-// '\' without being one; `lead_byte_ranges` names the bytes that open such a
-// character there, as pairs of first and last byte ended by a pair of zeros.
-// Null, or an empty list, means a code page without them: the single-byte
-// ones, and UTF-8, whose multi-byte characters hold no ASCII byte.
-compose_result compose_command(const char* verb_word, const char* script_path, char* buffer,
-                               const unsigned char* lead_byte_ranges = nullptr);
+// `verb_word` and `script_path`, as bytes, whatever the code page. The
+// buffer is written only when the whole command and its terminator fit.
+compose_result compose_command(const char* verb_word, const char* script_path, char* buffer);
 
-// The same judgement as compose_command's, on the characters of a UTF-16
-// text (a surrogate is never one of the refused characters).
+// Whether a path may stand inside the client's command: a double quote, '|'
+// or a control character would end the quoted argument, or the command, and
+// pass the rest on as commands of their own. No Windows file name holds any
+// of them. The characters are judged as typed, before the conversion to the
+// code page: being exact, it makes none of these bytes out of any other
+// character, and the second byte of a double-byte character is no '|' even
+// where it has that value.
 bool path_characters_allowed(const wchar_t* script_path);
 
 #endif
