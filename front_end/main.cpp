@@ -25,7 +25,7 @@ enum exit_status {
 static const char out_of_memory[] = "Error - Out of memory\n";
 
 static int refuse(const char* message) {
-  fputs(message, stdout);
+  printf("%s", message);
   return exit_bad_command;
 }
 
