@@ -1,26 +1,94 @@
 #!/usr/bin/env bash
 # reproducible_build.sh SOURCE TOOLCHAIN WORK
 # Builds the program and its zip twice from scratch, in two build trees of
-# different paths under WORK, and fails unless both builds give the same bytes.
+# different paths, and fails unless both builds give the same bytes. Run as
+# root, it builds the second tree as another user (nobody), from a copy of
+# the sources elsewhere, with the commit's date given as SOURCE_DATE_EPOCH
+# where the first tree takes it from git. Run as anyone, it also fails if an
+# entry of the zip records an owner (the uid/gid extra fields), which a
+# second build by the same user could not show.
 set -euo pipefail
 source=$1 toolchain=$2 work=$3
 rm -rf "$work"
-trees=("$work/first" "$work/the-second-build")
-for tree in "${trees[@]}"; do
-  cmake -S "$source" -B "$tree" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$toolchain" \
-        -DCMAKE_BUILD_TYPE=Release -DVARNOCK_TESTS=OFF >/dev/null
-  cmake --build "$tree" --target varnock >/dev/null
-  (cd "$tree" && cpack >/dev/null)
-  sleep 1  # a build that stamps the time would now differ
-done
+mkdir -p "$work"
+first=$work/first second=$work/the-second-build
+as_builder=()
+other_user=
+if [ "$(id -u)" -eq 0 ] && command -v setpriv >/dev/null; then
+  as_builder=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+  other_user=$(mktemp -d /tmp/varnock-other-user.XXXXXX)
+  chmod 755 "$other_user"
+  trap 'rm -rf "$other_user"' EXIT
+  # Where the other user can read the sources and write the build tree
+  # whatever the permissions of the folders above SOURCE and WORK.
+  mkdir "$other_user/source" "$other_user/home" "$other_user/tree"
+  tar -C "$source" --exclude=./build --exclude=./.git -cf - . | tar -C "$other_user/source" -xf -
+  chmod -R a+rX "$other_user/source"
+  chown 65534:65534 "$other_user/home" "$other_user/tree"
+  second=$other_user/tree/the-second-build
+fi
+case $toolchain in
+  "$source"/*) ;;
+  *) echo "the toolchain file $toolchain is not under $source" >&2; exit 2 ;;
+esac
+
+build() {  # build SOURCE TREE [COMMAND PREFIX...]
+  local from=$1 tree=$2
+  shift 2
+  "$@" cmake -S "$from" -B "$tree" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$from/${toolchain#"$source"/}" \
+             -DCMAKE_BUILD_TYPE=Release -DVARNOCK_TESTS=OFF >/dev/null
+  "$@" cmake --build "$tree" --target varnock >/dev/null
+  (cd "$tree" && "$@" cpack >/dev/null)
+}
+build "$source" "$first"
+sleep 1  # a build that stamps the time would now differ
+if [ -n "$other_user" ]; then
+  epoch=${SOURCE_DATE_EPOCH:-$(git -C "$source" log -1 --format=%ct)}
+  build "$other_user/source" "$second" env HOME="$other_user/home" SOURCE_DATE_EPOCH="$epoch" "${as_builder[@]}"
+  echo "second build made by uid 65534 from $other_user/source"
+else
+  build "$source" "$second"
+fi
+
 status=0
-for artefact in varnock.exe "$(cd "${trees[0]}" && ls varnock-*.zip)"; do
-  if cmp "${trees[0]}/$artefact" "${trees[1]}/$artefact"; then
+zip=$(cd "$first" && ls varnock-*.zip)
+for artefact in varnock.exe "$zip"; do
+  if cmp "$first/$artefact" "$second/$artefact"; then
     echo "same bytes: $artefact"
   else
     echo "two builds differ: $artefact"
     status=1
   fi
 done
+
+# Owner fields: 0x7875 (uid and gid of any size), 0x7855 and 0x5855 (older ones).
+python3 - "$first/$zip" <<'EOF' || status=1
+import struct, sys, zipfile
+
+def owner_fields(extra):
+    found, at = [], 0
+    while at + 4 <= len(extra):
+        field, size = struct.unpack_from("<HH", extra, at)
+        if field in (0x7875, 0x7855, 0x5855):
+            found.append("0x%04x" % field)
+        at += 4 + size
+    return found
+
+clean = True
+with zipfile.ZipFile(sys.argv[1]) as archive, open(sys.argv[1], "rb") as raw:
+    for entry in archive.infolist():
+        raw.seek(entry.header_offset + 26)
+        name_length, extra_length = struct.unpack("<HH", raw.read(4))
+        raw.seek(name_length, 1)
+        local = owner_fields(raw.read(extra_length))
+        central = owner_fields(entry.extra)
+        if local or central:
+            print("%s records its owner: local header %s, central directory %s"
+                  % (entry.filename, local, central))
+            clean = False
+if clean:
+    print("no owner recorded in the zip's entries")
+sys.exit(0 if clean else 1)
+EOF
 rm -rf "$work"
 exit $status
