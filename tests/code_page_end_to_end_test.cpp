@@ -107,11 +107,7 @@ TEST_F(CodePageTest, RefusesWhatTheCodePageCannotHoldExactly) {
   stand_in_client client;
   ASSERT_TRUE(client.running());
   for (const refusal& c : chosen) {
-    const loader_run result = run_loader(c.args);
-    EXPECT_EQ(result.output, banner + c.message) << describe(c.args);
-    EXPECT_EQ(result.exit_status, 1u) << describe(c.args);
-    EXPECT_EQ(result.errors, "") << describe(c.args);
-    EXPECT_TRUE(client.new_commands().empty()) << describe(c.args) << " reached the client";
+    expect_refused(run_loader(c.args), c.message, client, describe(c.args));
   }
 }
 

@@ -132,10 +132,7 @@ TEST_F(LoaderTest, RefusesBadCommandsWithoutContactingTheClient) {
   stand_in_client client;
   ASSERT_TRUE(client.running());
   for (const bad_command& c : cases) {
-    const loader_run result = run(c.args);
-    EXPECT_EQ(result.output, banner + c.message) << describe(c.args);
-    EXPECT_EQ(result.exit_status, 1u) << describe(c.args);
-    EXPECT_TRUE(client.new_commands().empty()) << describe(c.args) << " reached the client";
+    expect_refused(run_loader(c.args), c.message, client, describe(c.args));
   }
 }
 

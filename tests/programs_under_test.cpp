@@ -4,6 +4,8 @@
 #include <string.h>
 
 #include "client_link/client_channel.h"
+#include "gtest/gtest.h"
+#include "tests/loader_output.h"
 
 namespace {
 
@@ -237,4 +239,12 @@ std::vector<received_command> stand_in_client::new_commands() {
   std::vector<received_command> fresh(all.begin() + records_seen_, all.end());
   records_seen_ = all.size();
   return fresh;
+}
+
+void expect_refused(const loader_run& run, const std::string& message, stand_in_client& client,
+                    const std::string& what) {
+  EXPECT_EQ(run.output, banner + message) << what;
+  EXPECT_EQ(run.exit_status, 1u) << what;
+  EXPECT_EQ(run.errors, "") << what;
+  EXPECT_TRUE(client.new_commands().empty()) << what << " reached the client";
 }

@@ -82,4 +82,9 @@ class stand_in_client {
   size_t records_seen_ = 0;
 };
 
+// A refused command: after the banner only `message`, status 1, nothing on
+// standard error, and nothing reached the client. `what` names the run.
+void expect_refused(const loader_run& run, const std::string& message, stand_in_client& client,
+                    const std::string& what);
+
 #endif
