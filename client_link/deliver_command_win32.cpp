@@ -38,20 +38,15 @@ static bool write_into_mapping(HANDLE mapping, const char* command) {
   return writable;
 }
 
-struct sender_lock {
-  HANDLE handle;
-  bool abandoned;  // its last owner died holding it
-};
-
 // One loader at a time from looking up the client until the client's answer.
 // A lock left abandoned by a loader that was killed holding it is ours now.
-static sender_lock take_sender_lock() {
+static HANDLE take_sender_lock() {
   HANDLE lock = CreateMutexA(nullptr, FALSE, sender_lock_name);
-  if (!lock) return {nullptr, false};
+  if (!lock) return nullptr;
   const DWORD waited = WaitForSingleObject(lock, INFINITE);
-  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return {lock, waited == WAIT_ABANDONED};
+  if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return lock;
   CloseHandle(lock);
-  return {nullptr, false};
+  return nullptr;
 }
 
 static void release_sender_lock(HANDLE lock) {
@@ -59,14 +54,32 @@ static void release_sender_lock(HANDLE lock) {
   CloseHandle(lock);
 }
 
-// A loader killed while its message waited at a busy client leaves that
-// message queued, and the client still handles it: had our text been
-// written by then, the client would perform our command for it, and again
-// for ours. Messages from other threads are handled in the order they
-// arrive, so once this one is answered the dead loader's has been handled,
-// finding no text.
-static void wait_for_messages_of_a_dead_sender(HWND client_window) {
-  SendMessageA(client_window, WM_NULL, 0, 0);
+// A loader killed while its message waited at a busy client, or while the
+// client was handling it, leaves that message to be handled all the same:
+// had our text been written by then, the client would perform our command
+// for it, and again for ours. Nothing tells us such a loader existed (the
+// lock dies with its last holder), nor which client it chose, so every
+// client is asked. Messages from other threads are handled in the order they
+// arrive: once our empty message is answered, whatever was queued before it
+// has been handled, finding no text.
+static BOOL CALLBACK let_client_finish_earlier_messages(HWND window, LPARAM) {
+  // One character more than the class name, so that a longer name cut short
+  // to fit does not compare equal. Class names match without regard to case,
+  // as FindWindowA matches them.
+  char class_name[sizeof client_window_class + 1];
+  if (GetClassNameA(window, class_name, sizeof class_name) &&
+      lstrcmpiA(class_name, client_window_class) == 0) {
+    SendMessageA(window, WM_NULL, 0, 0);
+  }
+  return TRUE;
+}
+
+// EnumWindows works from a list of the windows taken when it starts, so a
+// client that closes, or comes to the front, while an earlier one is asked
+// makes no other client be skipped. A client opened since then cannot hold a
+// message from a loader that ran before our turn.
+static void let_every_client_finish_earlier_messages() {
+  EnumWindows(let_client_finish_earlier_messages, 0);
 }
 
 static delivery_outcome send_through_mapping(HWND client_window, const char* command) {
@@ -93,18 +106,18 @@ static delivery_outcome send_through_mapping(HWND client_window, const char* com
 delivery_outcome deliver_command(const char* command) {
   // Without the lock the command could be lost while reported as performed;
   // better to say the channel could not be prepared.
-  const sender_lock lock = take_sender_lock();
-  if (!lock.handle) return delivery_outcome::no_mapping;
+  HANDLE lock = take_sender_lock();
+  if (!lock) return delivery_outcome::no_mapping;
 
+  let_every_client_finish_earlier_messages();
   // Looked up only now: the client may have been restarted, or closed, while
-  // we waited for our turn.
+  // we waited for our turn or for the clients to catch up.
   HWND client_window = FindWindowA(client_window_class, nullptr);
   if (!client_window) {
-    release_sender_lock(lock.handle);
+    release_sender_lock(lock);
     return delivery_outcome::no_client_window;
   }
-  if (lock.abandoned) wait_for_messages_of_a_dead_sender(client_window);
   const delivery_outcome outcome = send_through_mapping(client_window, command);
-  release_sender_lock(lock.handle);
+  release_sender_lock(lock);
   return outcome;
 }

@@ -444,6 +444,110 @@ TEST_F(LoaderTest, ALoaderKilledWhileItsMessageWaitsLeavesTheNextCommandPerforme
       << "times the client performed the next loader's command";
 }
 
+// A named event the test sets to let a stand-in client go on.
+struct client_gate {
+  explicit client_gate(const std::string& what)
+      : name("Varnock.Test." + what + "." + std::to_string(GetCurrentProcessId())),
+        event(CreateEventA(nullptr, TRUE, FALSE, name.c_str())) {}
+  void open() { SetEvent(event.handle); }
+  const std::string name;
+  const owned_handle event;
+};
+
+// True once the client's window is inside a message and so answers no other:
+// an idle client answers at once.
+bool client_is_inside_a_message(HWND window) {
+  for (int tries = 0; tries < 30; ++tries) {
+    DWORD_PTR answer = 0;
+    if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &answer)) return true;
+    Sleep(50);
+  }
+  return false;
+}
+
+void kill_loader(started_loader& loader) {
+  TerminateProcess(loader.process, 1);
+  WaitForSingleObject(loader.process, INFINITE);
+  finish_loader(loader);
+}
+
+// Loaders killed while mIRC had not yet dealt with their messages, as an
+// editor cancels a reload that hangs because mIRC is busy; then the user
+// saves again. The dead loaders' messages are still handled by mIRC, whether
+// or not a loader was waiting for its turn when they died, and whichever
+// mIRC they went to: they must find no command, and the next loader's command
+// must be performed once, by one mIRC.
+TEST_F(LoaderTest, LoadersKilledBeforeMircDealtWithTheirMessagesNeverMakeACommandRunTwice) {
+  struct deaths {
+    const char* what;
+    int killed;                   // loaders killed, one after the other
+    bool inside_the_message;      // mIRC is in the first one's message, not yet reading
+    bool next_waits_for_its_turn; // started before the deaths, not after
+    bool second_mirc_opens;       // after the deaths' messages went to the first
+  };
+  const deaths cases[] = {
+      {"the only loader killed while its message waits", 1, false, false, false},
+      {"two loaders killed one after the other", 2, false, false, false},
+      {"a loader killed while mIRC handles its message", 1, true, false, false},
+      {"a loader killed while the next waits and a second mIRC opens", 1, true, true, true},
+  };
+  for (const deaths& c : cases) {
+    client_gate first_goes_on("FirstClient");
+    client_gate second_goes_on("SecondClient");
+    client_options first_options;
+    (c.inside_the_message ? first_options.hold_until : first_options.busy_until) = first_goes_on.name;
+    stand_in_client first(first_options);
+    ASSERT_TRUE(first.running()) << c.what;
+
+    const auto killed_path = [](int loader) { return "C:\\scripts\\cancelled" + std::to_string(loader) + ".mrc"; };
+    const std::string next_path = "C:\\scripts\\saved-again.mrc";
+    const auto start_and_wait = [&](const std::string& path) {
+      started_loader loader = start_loader({"load", path});
+      EXPECT_TRUE(read_output_until(loader, banner + progress_line("load", path))) << c.what << ": " << path;
+      Sleep(settle_ms);
+      return loader;
+    };
+    std::vector<started_loader> killed;
+    for (int i = 0; i < c.killed; ++i) {
+      killed.push_back(start_and_wait(killed_path(i)));
+      if (c.inside_the_message && i == 0) {
+        ASSERT_TRUE(client_is_inside_a_message(first.window())) << c.what << ": mIRC never took the message";
+      }
+      if (!c.next_waits_for_its_turn) kill_loader(killed[i]);
+    }
+    started_loader next;
+    if (c.next_waits_for_its_turn) next = start_and_wait(next_path);
+    std::unique_ptr<stand_in_client> second;
+    if (c.second_mirc_opens) {
+      second = std::make_unique<stand_in_client>(client_options{false, 0, "", "", second_goes_on.name});
+      ASSERT_TRUE(second->running()) << c.what << ": the second mIRC is not the one found";
+    }
+    if (c.next_waits_for_its_turn) {
+      for (started_loader& loader : killed) kill_loader(loader);
+    } else {
+      next = start_and_wait(next_path);
+    }
+    first_goes_on.open();
+    Sleep(settle_ms);
+    second_goes_on.open();
+
+    const loader_run result = finish_loader(next);
+    EXPECT_EQ(result.output, banner + progress_line("load", next_path) + complete) << c.what;
+    EXPECT_EQ(result.exit_status, 0u) << c.what;
+    std::vector<received_command> received = first.new_commands();
+    if (second) {
+      const std::vector<received_command> at_second = second->new_commands();
+      received.insert(received.end(), at_second.begin(), at_second.end());
+    }
+    EXPECT_EQ(times_received(received, command_for("load", next_path)), 1)
+        << c.what << ": times the next loader's command was performed";
+    for (int i = 0; i < c.killed; ++i) {
+      EXPECT_EQ(times_received(received, command_for("load", killed_path(i))), 0)
+          << c.what << ": a killed loader's command was performed";
+    }
+  }
+}
+
 // Whether a view of the mapping has pages reserved but none committed.
 bool view_is_only_reserved(HANDLE mapping) {
   void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);

@@ -193,6 +193,7 @@ stand_in_client::stand_in_client(client_options options) {
   if (options.refuse) command_line += L" --refuse";
   if (options.delay_ms) command_line += L" --delay " + std::to_wstring(options.delay_ms);
   if (!options.busy_until.empty()) command_line += L" --busy-until " + widen(options.busy_until);
+  if (!options.hold_until.empty()) command_line += L" --hold-until " + widen(options.hold_until);
   if (!options.leave.empty()) command_line += L" --leave " + widen(options.leave);
   std::vector<wchar_t> writable(command_line.begin(), command_line.end());
   writable.push_back(L'\0');

@@ -59,6 +59,7 @@ struct client_options {
   unsigned delay_ms = 0;
   std::string busy_until = "";  // the name of an event: reads no messages until it is set
   std::string leave = "";       // "close" or "exit": gone while handling the first command
+  std::string hold_until = "";  // the name of an event: reads no command until it is set
 };
 
 // A running stand-in client; stopped, and its window gone, when destroyed.
@@ -70,6 +71,7 @@ class stand_in_client {
   stand_in_client& operator=(const stand_in_client&) = delete;
 
   bool running() const { return window_ != nullptr; }
+  HWND window() const { return window_; }
   // Closes the client and waits until it has ended; its records stay readable.
   void stop();
   // The commands received since the last call.

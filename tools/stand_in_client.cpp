@@ -4,7 +4,7 @@
 // "mIRC", records it with the message's parameters, and answers as told.
 //
 //   stand_in_client [--refuse] [--delay MS] [--record FILE] [--busy-until EVENT]
-//                   [--leave close|exit]
+//                   [--hold-until EVENT] [--leave close|exit]
 //
 // --refuse      answer 0 (the client failed) instead of 1
 // --delay MS    take MS milliseconds over each command
@@ -13,6 +13,9 @@
 //               for it to exist before it starts a loader
 // --busy-until  read no messages until the named event EVENT is set, as a
 //               client busy with a long script does; its window is up
+// --hold-until  inside each command message, before reading the mapping,
+//               wait until the named event EVENT is set, as a client busy
+//               with what an earlier message started
 // --leave       while handling the first command, after recording it: close
 //               the window and end (close), or end at once (exit), as a
 //               client closed or crashing over a command; the sender gets no
@@ -38,10 +41,23 @@ struct client_settings {
   const char* record_path = nullptr;
   FILE* record = stdout;
   const char* busy_until = nullptr;
+  const char* hold_until = nullptr;
   const char* leave = nullptr;
 };
 
 client_settings settings;
+
+// Waits until the named event is set; false if it cannot be made.
+bool wait_for_event(const char* name) {
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, name);
+  if (!event) {
+    fprintf(stderr, "stand_in_client: CreateEventA failed, error %lu\n", GetLastError());
+    return false;
+  }
+  WaitForSingleObject(event, INFINITE);
+  CloseHandle(event);
+  return true;
+}
 
 // The bytes before the first NUL, or the whole mapping if it holds none.
 void record_command(WPARAM wparam, LPARAM lparam) {
@@ -68,6 +84,7 @@ void record_command(WPARAM wparam, LPARAM lparam) {
 LRESULT CALLBACK client_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == client_command_message) {
     if (settings.delay_ms) Sleep(settings.delay_ms);
+    if (settings.hold_until) wait_for_event(settings.hold_until);
     record_command(wparam, lparam);
     if (settings.leave && strcmp(settings.leave, "exit") == 0) ExitProcess(0);
     if (settings.leave) {
@@ -94,12 +111,14 @@ bool read_settings(int argc, char** argv) {
       settings.record_path = argv[++i];
     } else if (strcmp(argv[i], "--busy-until") == 0 && has_value) {
       settings.busy_until = argv[++i];
+    } else if (strcmp(argv[i], "--hold-until") == 0 && has_value) {
+      settings.hold_until = argv[++i];
     } else if (strcmp(argv[i], "--leave") == 0 && has_value &&
                (strcmp(argv[i + 1], "close") == 0 || strcmp(argv[i + 1], "exit") == 0)) {
       settings.leave = argv[++i];
     } else {
       fprintf(stderr, "usage: stand_in_client [--refuse] [--delay MS] [--record FILE] "
-                      "[--busy-until EVENT] [--leave close|exit]\n");
+                      "[--busy-until EVENT] [--hold-until EVENT] [--leave close|exit]\n");
       return false;
     }
   }
@@ -137,15 +156,7 @@ int main(int argc, char** argv) {
     }
   }
 
-  if (settings.busy_until) {
-    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, settings.busy_until);
-    if (!event) {
-      fprintf(stderr, "stand_in_client: CreateEventA failed, error %lu\n", GetLastError());
-      return 1;
-    }
-    WaitForSingleObject(event, INFINITE);
-    CloseHandle(event);
-  }
+  if (settings.busy_until && !wait_for_event(settings.busy_until)) return 1;
 
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {
