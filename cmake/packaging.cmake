@@ -26,6 +26,6 @@ endif()
 configure_file(${CMAKE_CURRENT_LIST_DIR}/packaging_config.cmake.in
                ${PROJECT_BINARY_DIR}/packaging_config.cmake @ONLY)
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/packaging_config.cmake)
-# Nothing of who made the zip goes into it (the zip's owner fields).
-set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/zip_without_owners.cmake)
+# Nothing of who made the zip, nor of their time zone, goes into it.
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/zip_dates_and_owners.cmake)
 include(CPack)

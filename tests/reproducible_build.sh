@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # reproducible_build.sh SOURCE TOOLCHAIN WORK
 # Builds the program and its zip twice from scratch, in two build trees of
-# different paths, and fails unless both builds give the same bytes. Run as
-# root, it builds the second tree as another user (nobody), from a copy of
-# the sources elsewhere, with the commit's date given as SOURCE_DATE_EPOCH
-# where the first tree takes it from git. Run as anyone, it also fails if an
-# entry of the zip records an owner (the uid/gid extra fields), which a
-# second build by the same user could not show.
+# different paths and in two time zones a day apart, and fails unless both
+# builds give the same bytes. Run as root, it builds the second tree as
+# another user (nobody), from a copy of the sources elsewhere, with the
+# commit's date given as SOURCE_DATE_EPOCH where the first tree takes it
+# from git. Run as anyone, it also fails if an entry of the zip records an
+# owner other than 0 (the uid/gid extra fields), which a second build by the
+# same user could not show.
 set -euo pipefail
 source=$1 toolchain=$2 work=$3
 rm -rf "$work"
@@ -40,14 +41,18 @@ build() {  # build SOURCE TREE [COMMAND PREFIX...]
   "$@" cmake --build "$tree" --target varnock >/dev/null
   (cd "$tree" && "$@" cpack >/dev/null)
 }
-build "$source" "$first"
+# POSIX time zones, 14 hours east and 10 hours west of UTC, so that they
+# need no tzdata: a zip dated in local time has another day in each.
+build "$source" "$first" env TZ='<+14>-14'
 sleep 1  # a build that stamps the time would now differ
 if [ -n "$other_user" ]; then
   epoch=${SOURCE_DATE_EPOCH:-$(git -C "$source" log -1 --format=%ct)}
-  build "$other_user/source" "$second" env HOME="$other_user/home" SOURCE_DATE_EPOCH="$epoch" "${as_builder[@]}"
-  echo "second build made by uid 65534 from $other_user/source"
+  build "$other_user/source" "$second" env TZ='<-10>10' HOME="$other_user/home" SOURCE_DATE_EPOCH="$epoch" \
+        "${as_builder[@]}"
+  echo "second build made by uid 65534 from $other_user/source, 24 hours behind the first's time zone"
 else
-  build "$source" "$second"
+  build "$source" "$second" env TZ='<-10>10'
+  echo "second build made 24 hours behind the first's time zone"
 fi
 
 status=0
@@ -61,7 +66,8 @@ for artefact in varnock.exe "$zip"; do
   fi
 done
 
-# Owner fields: 0x7875 (uid and gid of any size), 0x7855 and 0x5855 (older ones).
+# Owner fields: 0x7875 (uid and gid of any size), which may only hold 0,
+# and 0x7855 and 0x5855 (older ones), which may not be there at all.
 python3 - "$first/$zip" <<'EOF' || status=1
 import struct, sys, zipfile
 
@@ -69,7 +75,14 @@ def owner_fields(extra):
     found, at = [], 0
     while at + 4 <= len(extra):
         field, size = struct.unpack_from("<HH", extra, at)
-        if field in (0x7875, 0x7855, 0x5855):
+        data = extra[at + 4:at + 4 + size]
+        if field == 0x7875:
+            uid_size = data[1]
+            uid = int.from_bytes(data[2:2 + uid_size], "little")
+            gid = int.from_bytes(data[3 + uid_size:3 + uid_size + data[2 + uid_size]], "little")
+            if uid or gid:
+                found.append("0x7875 uid %d gid %d" % (uid, gid))
+        elif field in (0x7855, 0x5855):
             found.append("0x%04x" % field)
         at += 4 + size
     return found
@@ -87,7 +100,7 @@ with zipfile.ZipFile(sys.argv[1]) as archive, open(sys.argv[1], "rb") as raw:
                   % (entry.filename, local, central))
             clean = False
 if clean:
-    print("no owner recorded in the zip's entries")
+    print("no owner other than 0 recorded in the zip's entries")
 sys.exit(0 if clean else 1)
 EOF
 rm -rf "$work"
