@@ -2,8 +2,10 @@
 # make_release_test.sh: runs scripts/make-release for a test repository and
 # checks what must hold on any machine: SHA256SUMS checks out and names both
 # zips, the Scoop and winget manifests carry the zips' own hashes and URLs
-# that name the tag, and a TAG that is not vVERSION is refused with nothing
-# written.
+# that name the tag; and refuses, with nothing built or written, a TAG that
+# is not vVERSION, an OWNER/REPO that GitHub would not take, an OUT_DIR that
+# holds files or lies in build/, and a tree without .git given no
+# SOURCE_DATE_EPOCH.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 version=$(sed -n 's/^project(varnock VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")
@@ -49,23 +51,65 @@ done
 sums=$(wc -l <"$out/SHA256SUMS")
 [ "$sums" = 2 ] || fail "SHA256SUMS has $sums lines, expected one for each zip"
 
-# Tags that are not this version's: refused, with a message naming the
-# right one, and no OUT_DIR made.
-for wrong in "$version" "V$version" "v$version-rc1" "v$version.1" "v${version%.*}" ""; do
-  refused=$work/refused
-  status=0
-  "$top/scripts/make-release" "$refused" test-owner/test-repo "$wrong" 2>"$work/log" >/dev/null || status=$?
-  if [ "$status" = 0 ]; then
-    fail "took the tag '$wrong'"
-  elif ! grep -q "must be $tag" "$work/log"; then
-    fail "refused the tag '$wrong' without naming $tag: $(cat "$work/log")"
+# Refusals: each must exit with 2, print the one line of make-release's own
+# message that the row names, and come before anything is built or written:
+# the work folder and the source tree's build/ stay as they were.
+snapshot() { find "$work" "$top/build" ! -path "$work/log" -printf '%p %y %s %T@\n' | sort; }
+refused() {  # refused MESSAGE COMMAND...
+  local message=$1 status=0 before
+  shift
+  before=$(snapshot)
+  "$@" >"$work/log" 2>&1 || status=$?
+  if [ "$status" != 2 ]; then
+    fail "exited with $status, not 2, for $*: $(cat "$work/log")"
+  elif [ "$(wc -l <"$work/log")" != 1 ] || ! grep -q '^make-release: ' "$work/log" ||
+       ! grep -qF -- "$message" "$work/log"; then
+    fail "for $*, said: $(cat "$work/log"); expected only: make-release: ...$message..."
   fi
-  [ ! -e "$refused" ] || fail "wrote $refused for the refused tag '$wrong'"
-  rm -rf "$refused"
+  [ "$(snapshot)" = "$before" ] || fail "wrote files for $*"
+}
+make_release=$top/scripts/make-release
+new_dir=$work/new
+mkdir "$work/a-file-here"
+echo "the user's own" >"$work/a-file-here/SHA256SUMS"
+ln -s "$top/build" "$work/link-to-build"
+# A copy of the sources as an export gives them, without .git.
+exported=$work/exported
+mkdir "$exported"
+tar -C "$top" --exclude=./build --exclude=./.git -cf - . | tar -C "$exported" -xf -
+
+usage="usage: scripts/make-release OUT_DIR OWNER/REPO [TAG]"
+refused "$usage" "$make_release"
+refused "$usage" "$make_release" "$new_dir"
+refused "$usage" "$make_release" "" test-owner/test-repo
+refused "$usage" "$make_release" "$new_dir" test-owner/test-repo "$tag" extra
+for wrong in "$version" "V$version" "v$version-rc1" "v$version.1" "v${version%.*}" ""; do
+  refused "must be $tag" "$make_release" "$new_dir" test-owner/test-repo "$wrong"
 done
+long_owner=$(printf 'o%.0s' {1..40}) long_name=$(printf 'r%.0s' {1..101})
+refused "is not OWNER/REPO" "$make_release" "$new_dir" test-owner
+for wrong in /test-repo ../.. ./. -x/y _/.. a-/b a--b/c "$long_owner/r" $'t\xc3\xa9st/r'; do
+  refused "cannot be a GitHub owner" "$make_release" "$new_dir" "$wrong"
+done
+for wrong in a/.. a/. test-owner/ a/b/c "a/b c" $'a/r\xc3\xa9po' "a/$long_name"; do
+  refused "cannot be a GitHub repository's name" "$make_release" "$new_dir" "$wrong"
+done
+# Names GitHub takes get past those checks, to the used OUT_DIR's refusal.
+for right in a/b A-1-b/.x_y-z a/... "${long_owner%o}/${long_name%r}"; do
+  refused "already holds files" "$make_release" "$out" "$right"
+done
+refused "already holds files" "$make_release" "$work/a-file-here" test-owner/test-repo
+refused "exists and is not a folder" "$make_release" "$work/a-file-here/SHA256SUMS" test-owner/test-repo
+for inside in "$top/build" "$top/build/release" "$top/build/../build/windows-x64/release" \
+              "$work/link-to-build/release"; do
+  refused "lies in the source tree's build/" "$make_release" "$inside" test-owner/test-repo
+done
+refused "git cannot tell this commit's date" env -u SOURCE_DATE_EPOCH "$exported/scripts/make-release" \
+  "$new_dir" test-owner/test-repo
+refused "is not a number of seconds" env SOURCE_DATE_EPOCH=yesterday "$make_release" "$new_dir" test-owner/test-repo
 
 if [ "$failures" -ne 0 ]; then
   echo "make-release: $failures failures" >&2
   exit 1
 fi
-echo "make-release: SHA256SUMS, varnock.json and the winget installers agree with the zips; wrong tags refused"
+echo "make-release: SHA256SUMS, varnock.json and the winget installers agree with the zips; wrong arguments refused"
