@@ -18,6 +18,7 @@ show_progress() {
       pending+=$line  # the read timed out in the middle of a line
     else
       line=$pending$line pending=
+      line=${line%$'\r'}  # the line ends of a terminal, where sudo gives apt-get one
       if [ "$status" -eq 0 ] || [ -n "$line" ]; then
         shown=$(($# == 0))
         for pattern in "$@"; do
