@@ -360,6 +360,31 @@ int times_received(const std::vector<received_command>& received, const std::str
   return times;
 }
 
+// A named event the test sets to let a stand-in client go on.
+struct client_gate {
+  explicit client_gate(const std::string& what)
+      : name("Varnock.Test." + what + "." + std::to_string(GetCurrentProcessId())),
+        event(CreateEventA(nullptr, TRUE, FALSE, name.c_str())) {}
+  void open() { SetEvent(event.handle); }
+  const std::string name;
+  const owned_handle event;
+};
+
+void kill_loader(started_loader& loader) {
+  TerminateProcess(loader.process, 1);
+  WaitForSingleObject(loader.process, INFINITE);
+  finish_loader(loader);
+}
+
+// Starts a loader and waits until it has printed its progress line and has
+// had time to reach the step it is heading for; false if it ended first.
+bool start_and_settle(const std::string& verb, const std::string& path, started_loader* loader) {
+  *loader = start_loader({verb, path});
+  if (!read_output_until(*loader, banner + progress_line(verb, path))) return false;
+  Sleep(settle_ms);
+  return true;
+}
+
 // mIRC restarted, or closed, while a loader waited for its turn (a file
 // watcher fired as the user restarted it): the loader must talk to the
 // client that is there when its turn comes.
@@ -380,9 +405,8 @@ TEST_F(LoaderTest, LooksForTheClientWhenItsTurnComes) {
     ASSERT_NE(lock.handle, nullptr) << "CreateMutexA failed, error " << GetLastError();
     stand_in_client first;
     ASSERT_TRUE(first.running()) << c.what;
-    started_loader loader = start_loader({"reload", path});
-    ASSERT_TRUE(read_output_until(loader, banner + progress_line("reload", path))) << c.what;
-    Sleep(settle_ms);
+    started_loader loader;
+    ASSERT_TRUE(start_and_settle("reload", path, &loader)) << c.what;
     first.stop();
     std::unique_ptr<stand_in_client> second;
     if (c.restart) {
@@ -417,25 +441,20 @@ TEST_F(LoaderTest, ReportsAClientThatWentAwayOverTheCommandAsNotRunning) {
 // editor cancelling its task) while the next one waits for its turn. The
 // killed loader's message is still queued, and still handled.
 TEST_F(LoaderTest, ALoaderKilledWhileItsMessageWaitsLeavesTheNextCommandPerformedOnce) {
-  const std::string busy_until = "Varnock.Test.ClientBusy." + std::to_string(GetCurrentProcessId());
-  const owned_handle not_busy(CreateEventA(nullptr, TRUE, FALSE, busy_until.c_str()));
-  ASSERT_NE(not_busy.handle, nullptr) << "CreateEventA failed, error " << GetLastError();
-  stand_in_client client({false, 0, busy_until, ""});
+  client_gate not_busy("ClientBusy");
+  ASSERT_NE(not_busy.event.handle, nullptr) << "CreateEventA failed, error " << GetLastError();
+  stand_in_client client({false, 0, not_busy.name, ""});
   ASSERT_TRUE(client.running());
 
   const std::string killed_path = "C:\\scripts\\cancelled.mrc";
   const std::string next_path = "C:\\scripts\\next.mrc";
-  started_loader killed = start_loader({"load", killed_path});
-  ASSERT_TRUE(read_output_until(killed, banner + progress_line("load", killed_path)));
+  started_loader killed;
+  ASSERT_TRUE(start_and_settle("load", killed_path, &killed));
+  started_loader next;
+  ASSERT_TRUE(start_and_settle("load", next_path, &next));
+  kill_loader(killed);
   Sleep(settle_ms);
-  started_loader next = start_loader({"load", next_path});
-  ASSERT_TRUE(read_output_until(next, banner + progress_line("load", next_path)));
-  Sleep(settle_ms);
-  TerminateProcess(killed.process, 1);
-  WaitForSingleObject(killed.process, INFINITE);
-  finish_loader(killed);
-  Sleep(settle_ms);
-  SetEvent(not_busy.handle);
+  not_busy.open();
 
   const loader_run result = finish_loader(next);
   EXPECT_EQ(result.output, banner + progress_line("load", next_path) + complete);
@@ -443,16 +462,6 @@ TEST_F(LoaderTest, ALoaderKilledWhileItsMessageWaitsLeavesTheNextCommandPerforme
   EXPECT_EQ(times_received(client.new_commands(), command_for("load", next_path)), 1)
       << "times the client performed the next loader's command";
 }
-
-// A named event the test sets to let a stand-in client go on.
-struct client_gate {
-  explicit client_gate(const std::string& what)
-      : name("Varnock.Test." + what + "." + std::to_string(GetCurrentProcessId())),
-        event(CreateEventA(nullptr, TRUE, FALSE, name.c_str())) {}
-  void open() { SetEvent(event.handle); }
-  const std::string name;
-  const owned_handle event;
-};
 
 // True once the client's window is inside a message and so answers no other:
 // an idle client answers at once.
@@ -463,12 +472,6 @@ bool client_is_inside_a_message(HWND window) {
     Sleep(50);
   }
   return false;
-}
-
-void kill_loader(started_loader& loader) {
-  TerminateProcess(loader.process, 1);
-  WaitForSingleObject(loader.process, INFINITE);
-  finish_loader(loader);
 }
 
 // Loaders killed while mIRC had not yet dealt with their messages, as an
@@ -502,9 +505,8 @@ TEST_F(LoaderTest, LoadersKilledBeforeMircDealtWithTheirMessagesNeverMakeAComman
     const auto killed_path = [](int loader) { return "C:\\scripts\\cancelled" + std::to_string(loader) + ".mrc"; };
     const std::string next_path = "C:\\scripts\\saved-again.mrc";
     const auto start_and_wait = [&](const std::string& path) {
-      started_loader loader = start_loader({"load", path});
-      EXPECT_TRUE(read_output_until(loader, banner + progress_line("load", path))) << c.what << ": " << path;
-      Sleep(settle_ms);
+      started_loader loader;
+      EXPECT_TRUE(start_and_settle("load", path, &loader)) << c.what << ": " << path;
       return loader;
     };
     std::vector<started_loader> killed;
