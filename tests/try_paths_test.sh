@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # try_paths_test.sh SOURCE
-# Runs scripts/try from a folder of its own, as a user would, and checks the
-# path that the stand-in client received for each PATH typed: a relative
-# path is the caller's, an existing file reaches the loader in its Z: form,
-# anything else exactly as typed. WINEPREFIX names a prefix already made
-# (the tests' own), which every case shares.
+# Runs scripts/try from a folder of its own, as a user would. First with
+# arguments it answers by its usage alone: the status, the stream, and that
+# it neither built nor made a Wine prefix. Then it checks the path that the
+# stand-in client received for each PATH typed: a relative path is the
+# caller's, an existing file reaches the loader in its Z: form, anything
+# else exactly as typed. WINEPREFIX names a prefix already made (the tests'
+# own), which every path shares.
 set -euo pipefail
 source=$1
 : "${WINEPREFIX:?set WINEPREFIX to a Wine prefix made by cmake/wine-prefix.sh}"
@@ -16,6 +18,37 @@ caller=$work/caller
 mkdir -p "$caller/my dir" "$caller/examples" "$work/other"
 touch "$caller/my dir/a b.mrc" "$caller/examples/away.mrc" "$work/other/c.mrc"
 z() { local linux=$1; printf 'Z:%s' "${linux//\//\\}"; }
+
+# exit status | where the usage goes | the arguments
+usage_cases=(
+  "0|stdout|--help"
+  "0|stdout|-h"
+  "2|stderr|load"
+  "2|stderr|load examples/away.mrc more"
+)
+usage_failures=0
+for row in "${usage_cases[@]}"; do
+  IFS='|' read -r expected_status stream typed <<<"$row"
+  read -ra arguments <<<"$typed"
+  status=0
+  # Its own cache, where a prefix would be made, and no prefix of the tests.
+  (cd "$caller" && env -u VARNOCK_TRY_WINEPREFIX XDG_CACHE_HOME="$work/cache" \
+     "$source/scripts/try" "${arguments[@]}" >"$work/out" 2>"$work/err") || status=$?
+  if [ "$stream" = stdout ]; then usage=$work/out other=$work/err; else usage=$work/err other=$work/out; fi
+  problems=()
+  [ "$status" = "$expected_status" ] || problems+=("status $status, expected $expected_status")
+  [ "$(head -n 1 "$usage")" = "usage: scripts/try [VERB PATH]" ] || problems+=("no usage on $stream")
+  [ ! -s "$other" ] || problems+=("more than the usage was written")
+  [ ! -e "$work/cache" ] || problems+=("it went on to the Wine prefix")
+  if [ ${#problems[@]} -gt 0 ]; then
+    (IFS=';'; echo "try $typed: ${problems[*]}") >&2
+    sed 's/^/  stdout: /' "$work/out" >&2
+    sed 's/^/  stderr: /' "$work/err" >&2
+    usage_failures=$((usage_failures + 1))
+  fi
+  rm -rf "$work/cache"
+done
+echo "${#usage_cases[@]} usage cases, $usage_failures failed"
 
 # PATH typed | what the client must receive
 cases=(
@@ -40,4 +73,4 @@ for row in "${cases[@]}"; do
   fi
 done
 echo "${#cases[@]} paths, $failures failed"
-[ "$failures" = 0 ]
+[ "$usage_failures" = 0 ] && [ "$failures" = 0 ]
