@@ -112,6 +112,7 @@ TEST_F(LoaderTest, RefusesBadCommandsWithoutContactingTheClient) {
   const std::string bad = "Error - Bad Command";
   const std::string too_long = "Error - Script path too long\r\n";
   const std::string not_allowed = "Error - Script path may not contain \", | or control characters\r\n";
+  const std::string empty = "Error - Script path is empty\r\n";
   const bad_command cases[] = {
       {{}, bad + "\r\n"},
       {{"load"}, bad + "\r\n"},
@@ -128,6 +129,9 @@ TEST_F(LoaderTest, RefusesBadCommandsWithoutContactingTheClient) {
       {{"unload", "C:\\a.mrc\n/exit"}, not_allowed},
       {{"load", "C:\\a\tb.mrc"}, not_allowed},
       {{"Load", "x\" | /exit"}, bad},
+      {{"load", ""}, empty},
+      {{"unload", "", "away.mrc"}, empty},
+      {{"Reload", ""}, bad},
   };
   stand_in_client client;
   ASSERT_TRUE(client.running());
@@ -148,7 +152,6 @@ TEST_F(LoaderTest, DeliversTheCommandAsComposed) {
       {{"unload", "C:\\scripts\\away.mrc"}, command_for("unload", "C:\\scripts\\away.mrc")},
       {{"reload", "C:\\scripts\\away.mrc", "extra", "words"},
        command_for("reload", "C:\\scripts\\away.mrc")},
-      {{"load", ""}, "/load -rs \"\""},
       {{"load", "C:\\My Scripts\\two words.mrc"}, command_for("load", "C:\\My Scripts\\two words.mrc")},
       {{"unload", "C:\\100%\\%s%d%n.mrc"}, command_for("unload", "C:\\100%\\%s%d%n.mrc")},
       {{"load", "C:\\$me;a&b (1)\\caf\xE9 \xC0 la carte.mrc"},
@@ -548,6 +551,71 @@ TEST_F(LoaderTest, LoadersKilledBeforeMircDealtWithTheirMessagesNeverMakeAComman
           << c.what << ": a killed loader's command was performed";
     }
   }
+}
+
+// Wine's class search gives a message-only mIRC window when no top-level one
+// exists, so a loader under Wine can leave its command waiting at a busy one
+// and be killed there; the next loader's command must then be performed
+// once. Windows' search never gives such a window: there the loader must
+// neither wait for it nor send it anything.
+TEST_F(LoaderTest, ALoaderKilledAtABusyMessageOnlyMircLeavesTheNextCommandPerformedOnce) {
+  client_gate not_busy("MessageOnlyBusy");
+  client_options busy_message_only;
+  busy_message_only.busy_until = not_busy.name;
+  busy_message_only.message_only = true;
+  stand_in_client client(busy_message_only);
+  ASSERT_TRUE(client.running());
+  const std::string killed_path = "C:\\scripts\\cancelled.mrc";
+  const std::string next_path = "C:\\scripts\\next.mrc";
+
+  if (FindWindowA(client_window_class, nullptr) != client.window()) {
+    const loader_run result = run({"load", next_path});
+    not_busy.open();
+    EXPECT_EQ(result.output, banner + progress_line("load", next_path) + not_found);
+    EXPECT_EQ(result.exit_status, 2u);
+    EXPECT_TRUE(client.new_commands().empty()) << "a window the search does not give got the command";
+    return;
+  }
+  started_loader killed;
+  ASSERT_TRUE(start_and_settle("load", killed_path, &killed));
+  kill_loader(killed);
+  started_loader next;
+  ASSERT_TRUE(start_and_settle("load", next_path, &next));
+  not_busy.open();
+
+  const loader_run result = finish_loader(next);
+  EXPECT_EQ(result.output, banner + progress_line("load", next_path) + complete);
+  EXPECT_EQ(result.exit_status, 0u);
+  const std::vector<received_command> received = client.new_commands();
+  EXPECT_EQ(times_received(received, command_for("load", next_path)), 1)
+      << "times the next loader's command was performed";
+  EXPECT_EQ(times_received(received, command_for("load", killed_path)), 0)
+      << "the killed loader's command was performed";
+}
+
+// A class name that compares equal to "mIRC" only by a looser rule than the
+// system's search (a soft hyphen, which case-insensitive string comparison
+// ignores) is no client: a hung window of that class must hold no loader up.
+TEST_F(LoaderTest, AHungWindowWhoseClassOnlyLooksLikeMircHoldsNoLoaderUp) {
+  client_gate look_alike_goes_on("LookAlikeBusy");
+  client_options hung_look_alike;
+  hung_look_alike.busy_until = look_alike_goes_on.name;
+  hung_look_alike.window_class = "mI\xADRC";
+  stand_in_client look_alike(hung_look_alike);
+  ASSERT_TRUE(look_alike.running());
+  stand_in_client client;
+  ASSERT_TRUE(client.running());
+
+  started_loader loader = start_loader(arguments{"load", "away.mrc"});
+  const bool ended_by_itself = WaitForSingleObject(loader.process, 20000) == WAIT_OBJECT_0;
+  look_alike_goes_on.open();  // so that a loader held up by it ends all the same
+  const loader_run result = finish_loader(loader);
+  EXPECT_TRUE(ended_by_itself) << "the loader waited for the hung look-alike window";
+  EXPECT_EQ(result.output, banner + progress_line("load", "away.mrc") + complete);
+  EXPECT_EQ(result.exit_status, 0u);
+  EXPECT_EQ(times_received(client.new_commands(), command_for("load", "away.mrc")), 1)
+      << "times the mIRC window performed the command";
+  EXPECT_TRUE(look_alike.new_commands().empty()) << "the look-alike window got a command";
 }
 
 // Whether a view of the mapping has pages reserved but none committed.

@@ -58,6 +58,14 @@ std::vector<received_command> parse_records(const std::string& bytes) {
   return commands;
 }
 
+HWND window_of_process(HWND parent, const char* window_class, DWORD process_id) {
+  for (HWND window = nullptr; (window = FindWindowExA(parent, window, window_class, nullptr));) {
+    DWORD owner = 0;
+    if (GetWindowThreadProcessId(window, &owner) && owner == process_id) return window;
+  }
+  return nullptr;
+}
+
 HANDLE inheritable_pipe(HANDLE* read_end) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE write_end = nullptr;
@@ -195,6 +203,10 @@ stand_in_client::stand_in_client(client_options options) {
   if (!options.busy_until.empty()) command_line += L" --busy-until " + widen(options.busy_until);
   if (!options.hold_until.empty()) command_line += L" --hold-until " + widen(options.hold_until);
   if (!options.leave.empty()) command_line += L" --leave " + widen(options.leave);
+  if (options.message_only) command_line += L" --message-only";
+  if (options.window_class != client_window_class) {
+    command_line += L" --class " + quote_argument(widen(options.window_class));
+  }
   std::vector<wchar_t> writable(command_line.begin(), command_line.end());
   writable.push_back(L'\0');
   STARTUPINFOW startup = {};
@@ -204,14 +216,12 @@ stand_in_client::stand_in_client(client_options options) {
     fprintf(stderr, "CreateProcessW(%ls) failed, error %lu\n", command_line.c_str(), GetLastError());
     return;
   }
-  // Ready once its window can be found, and it must be this client's window.
+  // Ready once its window can be found, among the top-level windows or the
+  // message-only ones, and it must be this client's window.
+  const HWND parent = options.message_only ? HWND_MESSAGE : nullptr;
   for (DWORD waited = 0; waited < client_start_limit_ms; waited += 20) {
-    HWND window = FindWindowA(client_window_class, nullptr);
-    DWORD owner = 0;
-    if (window && GetWindowThreadProcessId(window, &owner) && owner == process_.dwProcessId) {
-      window_ = window;
-      return;
-    }
+    window_ = window_of_process(parent, options.window_class.c_str(), process_.dwProcessId);
+    if (window_) return;
     if (WaitForSingleObject(process_.hProcess, 20) == WAIT_OBJECT_0) return;
   }
 }
