@@ -68,6 +68,7 @@ refused() {  # refused MESSAGE COMMAND...
     fail "for $*, said: $(cat "$work/log"); expected only: make-release: ...$message..."
   fi
   [ "$(snapshot)" = "$before" ] || fail "wrote files for $*"
+  rm -rf "$new_dir"  # what a wrong row wrote there must not spoil the next rows
 }
 make_release=$top/scripts/make-release
 new_dir=$work/new
