@@ -84,7 +84,7 @@ tar -C "$top" --exclude=./build --exclude=./.git -cf - . | tar -C "$exported" -x
 outer=$work/outer
 git init -q "$outer"
 GIT_COMMITTER_DATE="@981158400 +0000" git -C "$outer" -c user.name=other -c user.email=other@example.com \
-  commit -q --allow-empty -m "another project"
+  -c commit.gpgsign=false commit -q --allow-empty -m "another project"
 cp -a "$exported" "$outer/vendored-varnock"
 # Folders that cannot be written: one below a file, and an empty folder
 # that is immutable (as root, who may write in any folder) or read-only.
