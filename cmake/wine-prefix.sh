@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # wine-prefix.sh start|stop WINE PREFIX
 # start: makes a new, headless Wine prefix at PREFIX (removing any old one).
-# stop:  ends this prefix's wineserver, and only its, then removes the prefix.
+# stop:  ends this prefix's wineserver, and only its, then removes the prefix
+#        and the folder the wineserver kept in the temporary folder.
 set -euo pipefail
 action=$1 wine=$2 prefix=$3
 wineserver=$(dirname "$wine")/wineserver
@@ -11,9 +12,31 @@ boot=$wine
 [ -x "$(dirname "$wine")/wine64" ] && boot=$(dirname "$wine")/wine64
 export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
 
+# Ends the prefix's wineserver and removes the prefix, with the folder of
+# the wineserver's socket, which outlives the server: server-DEV-INODE,
+# named after the prefix's device and inode in hex, under TMPDIR in the
+# user's .wine-UID (Wine's) or in a wine-XXXXXX made for it (Debian's). While
+# the prefix exists no other one has its inode: a folder of the same name
+# elsewhere was left by a removed prefix, and goes too.
+remove_prefix() {
+  local server_folder temporary=${TMPDIR:-/tmp} folder
+  server_folder=server-$(stat -c %D "$prefix")-$(printf '%x' "$(stat -c %i "$prefix")")
+  "$wineserver" -k 2>/dev/null || true
+  "$wineserver" -w 2>/dev/null || true
+  if [ -O "$temporary/.wine-$(id -u)/$server_folder" ]; then
+    rm -rf "${temporary:?}/.wine-$(id -u)/$server_folder"
+  fi
+  for folder in "$temporary"/wine-*/"$server_folder"; do
+    [ -O "$folder" ] || continue
+    rm -rf "$folder"
+    rmdir "$(dirname "$folder")" 2>/dev/null || true  # empty once its server folder is gone
+  done
+  rm -rf "$prefix"
+}
+
 case $action in
   start)
-    if [ -d "$prefix" ]; then "$wineserver" -k 2>/dev/null || true; rm -rf "$prefix"; fi
+    if [ -d "$prefix" ]; then remove_prefix; fi
     "$boot" wineboot -i >/dev/null 2>&1
     # Without a display, windows can be made only with the null driver, and
     # the setting must be in force before the first window is.
@@ -21,10 +44,7 @@ case $action in
     "$wineserver" -w
     ;;
   stop)
-    [ -d "$prefix" ] || exit 0
-    "$wineserver" -k 2>/dev/null || true
-    "$wineserver" -w 2>/dev/null || true
-    rm -rf "$prefix"
+    if [ -d "$prefix" ]; then remove_prefix; fi
     ;;
   *)
     echo "usage: wine-prefix.sh start|stop WINE PREFIX" >&2

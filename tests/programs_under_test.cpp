@@ -21,9 +21,9 @@ std::string read_until_closed(HANDLE pipe) {
   return bytes;
 }
 
-std::string read_file(const std::string& path) {
+std::string read_file(const std::wstring& path) {
   std::string bytes;
-  FILE* file = fopen(path.c_str(), "rb");
+  FILE* file = _wfopen(path.c_str(), L"rb");
   if (!file) return bytes;
   char chunk[4096];
   size_t got;
@@ -66,6 +66,25 @@ HWND window_of_process(HWND parent, const char* window_class, DWORD process_id) 
   return nullptr;
 }
 
+std::string narrow(const std::wstring& text) {
+  if (text.empty()) return std::string();
+  const int length = WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+  std::string bytes(length, '\0');
+  WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), &bytes[0], length, nullptr, nullptr);
+  return bytes;
+}
+
+// A path that the code page cannot hold is given by its short name, plain
+// ASCII where the volume has short names.
+std::string ansi_path(const std::wstring& path) {
+  const std::string text = narrow(path);
+  if (widen(text) == path) return text;
+  wchar_t short_path[MAX_PATH];
+  const DWORD length = GetShortPathNameW(path.c_str(), short_path, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return text;
+  return narrow(std::wstring(short_path, length));
+}
+
 HANDLE inheritable_pipe(HANDLE* read_end) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE write_end = nullptr;
@@ -77,17 +96,24 @@ HANDLE inheritable_pipe(HANDLE* read_end) {
 }  // namespace
 
 program_paths& programs_under_test() {
-  static program_paths paths = {folder_of_this_program() + "\\varnock.exe",
-                                folder_of_this_program() + "\\stand_in_client.exe"};
+  static program_paths paths = {folder_of_this_program_utf16() + L"\\varnock.exe",
+                                folder_of_this_program_utf16() + L"\\stand_in_client.exe",
+                                ansi_path(folder_of_this_program_utf16() + L"\\varnock.exe")};
   return paths;
 }
 
-std::string folder_of_this_program() {
-  char path[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string folder(path, length);
-  return folder.substr(0, folder.find_last_of("\\/"));
+void name_programs_under_test(const std::wstring& loader, const std::wstring& client) {
+  programs_under_test() = {loader, client, ansi_path(loader)};
 }
+
+std::wstring folder_of_this_program_utf16() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder(path, length);
+  return folder.substr(0, folder.find_last_of(L"\\/"));
+}
+
+std::string folder_of_this_program() { return ansi_path(folder_of_this_program_utf16()); }
 
 std::wstring quote_argument(const std::wstring& argument) {
   if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) return argument;
@@ -116,7 +142,7 @@ std::wstring widen(const std::string& text) {
 }
 
 started_loader start_loader(const std::vector<std::wstring>& arguments) {
-  std::wstring command_line = quote_argument(widen(programs_under_test().loader));
+  std::wstring command_line = quote_argument(programs_under_test().loader_utf16);
   for (const std::wstring& argument : arguments) command_line += L" " + quote_argument(argument);
 
   started_loader loader;
@@ -190,14 +216,14 @@ loader_run run_loader(const std::vector<std::string>& arguments) {
 }
 
 stand_in_client::stand_in_client(client_options options) {
-  char folder[MAX_PATH];
-  char file[MAX_PATH];
-  GetTempPathA(MAX_PATH, folder);
-  GetTempFileNameA(folder, "cmd", 0, file);
+  wchar_t folder[MAX_PATH];
+  wchar_t file[MAX_PATH];
+  GetTempPathW(MAX_PATH, folder);
+  GetTempFileNameW(folder, L"cmd", 0, file);
   record_path_ = file;
 
-  std::wstring command_line = quote_argument(widen(programs_under_test().client)) + L" --record " +
-                              quote_argument(widen(record_path_));
+  std::wstring command_line = quote_argument(programs_under_test().client_utf16) + L" --record " +
+                              quote_argument(record_path_);
   if (options.refuse) command_line += L" --refuse";
   if (options.delay_ms) command_line += L" --delay " + std::to_wstring(options.delay_ms);
   if (!options.busy_until.empty()) command_line += L" --busy-until " + widen(options.busy_until);
@@ -241,7 +267,7 @@ void stand_in_client::stop() {
 
 stand_in_client::~stand_in_client() {
   stop();
-  DeleteFileA(record_path_.c_str());
+  DeleteFileW(record_path_.c_str());
 }
 
 std::vector<received_command> stand_in_client::new_commands() {

@@ -11,12 +11,22 @@
 #include "client_link/client_channel.h"
 
 // Where the programs are: beside the test program unless the command line
-// named others (to pair a loader and a client of different bitness).
+// named others (to pair a loader and a client of different bitness). The
+// harness names them to Windows in UTF-16, so that they run from a folder of
+// any name, whatever the code page.
 struct program_paths {
+  std::wstring loader_utf16;
+  std::wstring client_utf16;
+  // The loader's path as 8-bit text, for the tests' 8-bit calls.
   std::string loader;
-  std::string client;
 };
 program_paths& programs_under_test();
+void name_programs_under_test(const std::wstring& loader, const std::wstring& client);
+// This program's folder in UTF-16.
+std::wstring folder_of_this_program_utf16();
+// The same as 8-bit text in the ANSI code page, for a test that passes it
+// to the loader: its short name where the long one has characters outside
+// the code page.
 std::string folder_of_this_program();
 
 // One argument as the C runtime's command-line parser will split it back out.
@@ -84,7 +94,7 @@ class stand_in_client {
  private:
   PROCESS_INFORMATION process_ = {};
   HWND window_ = nullptr;
-  std::string record_path_;
+  std::wstring record_path_;
   size_t records_seen_ = 0;
 };
 

@@ -1,9 +1,9 @@
 // The main of the Windows test programs.
 #include <windows.h>
+#include <shellapi.h>
 
 #include <stdio.h>
-#include <stdlib.h>
-#include <string.h>
+#include <wchar.h>
 
 #include <string>
 
@@ -13,26 +13,32 @@
 // --loader=PATH and --client=PATH pick other programs than those beside this
 // one, such as a loader and a client of different bitness. --code-page=N
 // refuses to run in any ANSI code page but N: under Wine a missing locale
-// would otherwise quietly run the tests in another.
-int main(int argc, char** argv) {
+// would otherwise quietly run the tests in another. The arguments are read
+// in UTF-16, as the paths may hold characters outside the code page.
+int main() {
+  int argc = 0;
+  wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
   ::testing::InitGoogleTest(&argc, argv);
+  std::wstring loader = programs_under_test().loader_utf16;
+  std::wstring client = programs_under_test().client_utf16;
   for (int i = 1; i < argc; ++i) {
-    if (strncmp(argv[i], "--loader=", 9) == 0) programs_under_test().loader = argv[i] + 9;
-    else if (strncmp(argv[i], "--client=", 9) == 0) programs_under_test().client = argv[i] + 9;
-    else if (strncmp(argv[i], "--code-page=", 12) == 0) {
-      const unsigned wanted = static_cast<unsigned>(strtoul(argv[i] + 12, nullptr, 10));
+    if (wcsncmp(argv[i], L"--loader=", 9) == 0) loader = argv[i] + 9;
+    else if (wcsncmp(argv[i], L"--client=", 9) == 0) client = argv[i] + 9;
+    else if (wcsncmp(argv[i], L"--code-page=", 12) == 0) {
+      const unsigned wanted = static_cast<unsigned>(wcstoul(argv[i] + 12, nullptr, 10));
       if (GetACP() != wanted) {
         fprintf(stderr, "meant to run in code page %u, but the system's is %u\n", wanted, GetACP());
         return 2;
       }
     } else {
-      fprintf(stderr, "unknown argument %s\n", argv[i]);
+      fprintf(stderr, "unknown argument %ls\n", argv[i]);
       return 2;
     }
   }
-  for (const std::string& program : {programs_under_test().loader, programs_under_test().client}) {
-    if (GetFileAttributesA(program.c_str()) == INVALID_FILE_ATTRIBUTES) {
-      fprintf(stderr, "program under test not found: %s\n", program.c_str());
+  name_programs_under_test(loader, client);
+  for (const std::wstring& program : {loader, client}) {
+    if (GetFileAttributesW(program.c_str()) == INVALID_FILE_ATTRIBUTES) {
+      fprintf(stderr, "program under test not found: %ls\n", program.c_str());
       return 2;
     }
   }
