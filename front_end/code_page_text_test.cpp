@@ -47,7 +47,7 @@ TEST(ToCodePage, ConvertsEachCharacterToItselfOrRefuses) {
       {1251, L"C:\\\u0101.mrc", nullptr},
       {65001, L"C:\\caf\u00E9\\\u30DD.mrc", "C:\\caf\xC3\xA9\\\xE3\x83\x9D.mrc"},
       {65001, L"\xD83D\xDE00", "\xF0\x9F\x98\x80"},       // a pair: one character
-      {65001, L"a\xD800" L"b", nullptr},                   // unpaired high surrogate
+      {65001, L"a\xD800\x0062", nullptr},  // an unpaired high surrogate, then b
       {65001, L"a\xDC00", nullptr},                        // unpaired low surrogate
   };
   for (const conversion_case& c : cases) {
