@@ -127,8 +127,8 @@ static delivery_outcome send_through_mapping(HWND client_window, const char* com
 
   // Our handle keeps the mapping, and so the text, alive until the client
   // has answered.
-  const LRESULT answer = SendMessageA(client_window, client_command_message,
-                                      client_command_wparam, client_command_lparam);
+  const LRESULT answer = SendMessageA(client_window, client_command_message, client_command_wparam,
+                                      client_command_lparam);
   CloseHandle(mapping);
   if (answer) return delivery_outcome::delivered;
   // A client that closed or crashed over the command did not refuse it.

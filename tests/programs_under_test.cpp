@@ -68,9 +68,11 @@ HWND window_of_process(HWND parent, const char* window_class, DWORD process_id) 
 
 std::string narrow(const std::wstring& text) {
   if (text.empty()) return std::string();
-  const int length = WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+  const int length =
+      WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
   std::string bytes(length, '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), &bytes[0], length, nullptr, nullptr);
+  WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), &bytes[0], length, nullptr,
+                      nullptr);
   return bytes;
 }
 
@@ -116,7 +118,8 @@ std::wstring folder_of_this_program_utf16() {
 std::string folder_of_this_program() { return ansi_path(folder_of_this_program_utf16()); }
 
 std::wstring quote_argument(const std::wstring& argument) {
-  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) return argument;
+  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos)
+    return argument;
   std::wstring quoted = L"\"";
   size_t backslashes = 0;
   for (const wchar_t c : argument) {
@@ -162,7 +165,8 @@ started_loader start_loader(const std::vector<std::wstring>& arguments) {
     CloseHandle(process.hThread);
     loader.process = process.hProcess;
   } else {
-    fprintf(stderr, "CreateProcessW(%ls) failed, error %lu\n", command_line.c_str(), GetLastError());
+    fprintf(stderr, "CreateProcessW(%ls) failed, error %lu\n", command_line.c_str(),
+            GetLastError());
   }
   // Only the child holds the write ends now, so reads end when it does.
   CloseHandle(output_write);
@@ -239,7 +243,8 @@ stand_in_client::stand_in_client(client_options options) {
   startup.cb = sizeof startup;
   if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &startup, &process_)) {
-    fprintf(stderr, "CreateProcessW(%ls) failed, error %lu\n", command_line.c_str(), GetLastError());
+    fprintf(stderr, "CreateProcessW(%ls) failed, error %lu\n", command_line.c_str(),
+            GetLastError());
     return;
   }
   // Ready once its window can be found, among the top-level windows or the

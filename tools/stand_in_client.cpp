@@ -127,9 +127,10 @@ bool read_settings(int argc, char** argv) {
     } else if (strcmp(argv[i], "--class") == 0 && has_value) {
       settings.window_class = argv[++i];
     } else {
-      fprintf(stderr, "usage: stand_in_client [--refuse] [--delay MS] [--record FILE] "
-                      "[--busy-until EVENT] [--hold-until EVENT] [--leave close|exit] "
-                      "[--message-only] [--class NAME]\n");
+      fprintf(stderr,
+              "usage: stand_in_client [--refuse] [--delay MS] [--record FILE] "
+              "[--busy-until EVENT] [--hold-until EVENT] [--leave close|exit] "
+              "[--message-only] [--class NAME]\n");
       return false;
     }
   }
@@ -150,10 +151,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   // Top-level, so that FindWindowA finds it, unless asked otherwise; never shown.
-  HWND window = CreateWindowExA(0, settings.window_class, "stand-in mIRC", WS_OVERLAPPEDWINDOW,
-                                CW_USEDEFAULT, CW_USEDEFAULT, 200, 100,
-                                settings.message_only ? HWND_MESSAGE : nullptr, nullptr,
-                                window_class.hInstance, nullptr);
+  HWND window =
+      CreateWindowExA(0, settings.window_class, "stand-in mIRC", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                      CW_USEDEFAULT, 200, 100, settings.message_only ? HWND_MESSAGE : nullptr,
+                      nullptr, window_class.hInstance, nullptr);
   if (!window) {
     fprintf(stderr, "stand_in_client: CreateWindowExA failed, error %lu\n", GetLastError());
     return 1;
