@@ -4,6 +4,7 @@
 // relies on.
 #include <windows.h>
 
+#include <stdlib.h>
 #include <string.h>
 
 #include "client_link/client_channel.h"
@@ -54,32 +55,64 @@ static void release_sender_lock(HANDLE lock) {
   CloseHandle(lock);
 }
 
+// The windows the command could go to, as the system's class search lists
+// them: the same search that picks the window for the command, so that no
+// window it could pick is missed and no other window is asked anything.
+struct client_window_list {
+  HWND* windows;
+  size_t count;
+  size_t capacity;
+};
+
+static bool add_client_window(client_window_list* list, HWND window) {
+  if (list->count == list->capacity) {
+    const size_t capacity = list->capacity ? 2 * list->capacity : 8;
+    HWND* grown = static_cast<HWND*>(realloc(list->windows, capacity * sizeof *grown));
+    if (!grown) return false;
+    list->windows = grown;
+    list->capacity = capacity;
+  }
+  list->windows[list->count++] = window;
+  return true;
+}
+
+// Each step of the search starts after the window the last one gave: if
+// that window closes in between, the search ends early, so the walk starts
+// again from the first window, a few times at most.
+constexpr int client_window_walks = 8;
+
+static bool list_client_windows(client_window_list* list) {
+  for (int walk = 0; walk < client_window_walks; ++walk) {
+    list->count = 0;
+    HWND window = nullptr;
+    while (HWND next = FindWindowExA(nullptr, window, client_window_class, nullptr)) {
+      if (!add_client_window(list, next)) return false;
+      window = next;
+    }
+    if (!window || IsWindow(window)) return true;
+  }
+  // Clients keep closing under the walk: those found are asked all the same.
+  return true;
+}
+
 // A loader killed while its message waited at a busy client, or while the
 // client was handling it, leaves that message to be handled all the same:
 // had our text been written by then, the client would perform our command
 // for it, and again for ours. Nothing tells us such a loader existed (the
 // lock dies with its last holder), nor which client it chose, so every
-// client is asked. Messages from other threads are handled in the order they
-// arrive: once our empty message is answered, whatever was queued before it
-// has been handled, finding no text.
-static BOOL CALLBACK let_client_finish_earlier_messages(HWND window, LPARAM) {
-  // One character more than the class name, so that a longer name cut short
-  // to fit does not compare equal. Class names match without regard to case,
-  // as FindWindowA matches them.
-  char class_name[sizeof client_window_class + 1];
-  if (GetClassNameA(window, class_name, sizeof class_name) &&
-      lstrcmpiA(class_name, client_window_class) == 0) {
-    SendMessageA(window, WM_NULL, 0, 0);
+// client it could have chosen is asked. Messages from other threads are
+// handled in the order they arrive: once our empty message is answered,
+// whatever was queued before it has been handled, finding no text. The list
+// is taken whole first, so that a client closing while another is asked
+// cannot end the walk early.
+static bool let_every_client_finish_earlier_messages() {
+  client_window_list list = {};
+  const bool listed = list_client_windows(&list);
+  if (listed) {
+    for (size_t i = 0; i < list.count; ++i) SendMessageA(list.windows[i], WM_NULL, 0, 0);
   }
-  return TRUE;
-}
-
-// EnumWindows works from a list of the windows taken when it starts, so a
-// client that closes, or comes to the front, while an earlier one is asked
-// makes no other client be skipped. A client opened since then cannot hold a
-// message from a loader that ran before our turn.
-static void let_every_client_finish_earlier_messages() {
-  EnumWindows(let_client_finish_earlier_messages, 0);
+  free(list.windows);
+  return listed;
 }
 
 static delivery_outcome send_through_mapping(HWND client_window, const char* command) {
@@ -94,8 +127,8 @@ static delivery_outcome send_through_mapping(HWND client_window, const char* com
 
   // Our handle keeps the mapping, and so the text, alive until the client
   // has answered.
-  const LRESULT answer = SendMessageA(client_window, client_command_message,
-                                      client_command_wparam, client_command_lparam);
+  const LRESULT answer = SendMessageA(client_window, client_command_message, client_command_wparam,
+                                      client_command_lparam);
   CloseHandle(mapping);
   if (answer) return delivery_outcome::delivered;
   // A client that closed or crashed over the command did not refuse it.
@@ -109,7 +142,12 @@ delivery_outcome deliver_command(const char* command) {
   HANDLE lock = take_sender_lock();
   if (!lock) return delivery_outcome::no_mapping;
 
-  let_every_client_finish_earlier_messages();
+  // Without every earlier message handled, our command could be performed
+  // twice: better to send nothing.
+  if (!let_every_client_finish_earlier_messages()) {
+    release_sender_lock(lock);
+    return delivery_outcome::no_mapping;
+  }
   // Looked up only now: the client may have been restarted, or closed, while
   // we waited for our turn or for the clients to catch up.
   HWND client_window = FindWindowA(client_window_class, nullptr);

@@ -15,14 +15,8 @@ set(CPACK_PACKAGE_VENDOR "Varnock")
 set(CPACK_PACKAGE_FILE_NAME varnock-${PROJECT_VERSION}-${VARNOCK_PLATFORM})
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 
-set(VARNOCK_COMMIT_EPOCH "")
-find_package(Git QUIET)
-if(GIT_FOUND)
-  execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct
-                  WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
-                  OUTPUT_VARIABLE VARNOCK_COMMIT_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE
-                  ERROR_QUIET)
-endif()
+# The zip's date is read when cpack runs (packaging_config.cmake), so that it
+# is the date of the commit being packaged, not of the one configured.
 configure_file(${CMAKE_CURRENT_LIST_DIR}/packaging_config.cmake.in
                ${PROJECT_BINARY_DIR}/packaging_config.cmake @ONLY)
 set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/packaging_config.cmake)

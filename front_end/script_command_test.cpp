@@ -42,8 +42,8 @@ TEST(ComposeCommand, EachVerbQuotesThePathAfterItsCommand) {
 }
 
 TEST(ComposeCommand, OnlyTheExactVerbWordMatches) {
-  const char* const words[] = {"Load",  "LOAD",  "Reload", "UNLOAD", " load", "load ",
-                               "reload\n", "loa", "re",    "loads",  "",      "unload-rs"};
+  const char* const words[] = {"Load",     "LOAD", "Reload", "UNLOAD", " load", "load ",
+                               "reload\n", "loa",  "re",     "loads",  "",      "unload-rs"};
   for (const char* word : words) {
     char buffer[command_capacity];
     const compose_result result = compose_command(word, "away.mrc", buffer);
@@ -72,7 +72,8 @@ TEST(ComposeCommand, PathLengthIsBoundedByTheBuffer) {
       memset(buffer, '#', sizeof buffer);
       const compose_result refused =
           compose_command(verb.word, std::string(too_long, 'a').c_str(), buffer);
-      EXPECT_EQ(refused.status, compose_status::path_too_long) << verb.word << ", path of " << too_long;
+      EXPECT_EQ(refused.status, compose_status::path_too_long)
+          << verb.word << ", path of " << too_long;
       EXPECT_EQ(refused.verb, nullptr);
       EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(sizeof buffer, '#'))
           << verb.word << ": a refused path was written into the buffer";
@@ -103,7 +104,7 @@ TEST(PathCharactersAllowed, RefusesCharactersThatCouldEndTheQuotedArgument) {
       {L"C:\\scripts\\away.mrc", true},
       {L"", true},
       {L"C:\\\u30EC\u30DD\u30FC\u30C8\\a.mrc", true},  // レポート
-      {L"C:\\\uFF02\uFF5C.mrc", true},                   // fullwidth quote and bar
+      {L"C:\\\uFF02\uFF5C.mrc", true},                 // fullwidth quote and bar
       {L"C:\\a|b.mrc", false},
       {L"C:\\a\"b.mrc", false},
       {L"x\" | /exit", false},
@@ -114,7 +115,8 @@ TEST(PathCharactersAllowed, RefusesCharactersThatCouldEndTheQuotedArgument) {
       {L"\x20\x7F\u00E9", true},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(path_characters_allowed(c.path), c.allowed) << "path of " << wcslen(c.path) << " characters";
+    EXPECT_EQ(path_characters_allowed(c.path), c.allowed)
+        << "path of " << wcslen(c.path) << " characters";
   }
 }
 

@@ -18,8 +18,10 @@ namespace {
 using wide_arguments = std::vector<std::wstring>;
 
 const std::string bad_command = "Error - Bad Command";
-const std::string outside_code_page = "Error - Script path has characters outside the ANSI code page\r\n";
-const std::string not_allowed = "Error - Script path may not contain \", | or control characters\r\n";
+const std::string outside_code_page =
+    "Error - Script path has characters outside the ANSI code page\r\n";
+const std::string not_allowed =
+    "Error - Script path may not contain \", | or control characters\r\n";
 const std::string too_long = "Error - Script path too long\r\n";
 
 std::string describe(const wide_arguments& args) {
@@ -71,7 +73,7 @@ class CodePageTest : public ::testing::Test {
 
 // "ｌｏａｄ" in fullwidth letters, which best fit would make "load".
 const std::wstring fullwidth_load = L"\uFF4C\uFF4F\uFF41\uFF44";
-const std::wstring cyrillic = L"\u0416\u0443\u043A";           // Жук
+const std::wstring cyrillic = L"\u0416\u0443\u043A";               // Жук
 const std::wstring japanese_report = L"\u30EC\u30DD\u30FC\u30C8";  // レポート, ポ is 0x83 0x7C
 const std::string japanese_report_bytes = "\x83\x8C\x83\x7C\x81\x5B\x83\x67";
 const std::wstring katakana_a = L"\u30A2";  // ア, two bytes in 932: 0x83 0x41
@@ -116,14 +118,19 @@ TEST_F(CodePageTest, DeliversThePathAsItsBytesInTheCodePage) {
       {1252, {L"load", L"C:\\caf\u00E9\\\u00C0 la carte.mrc"}, "C:\\caf\xE9\\\xC0 la carte.mrc"},
       // Words after the path are neither converted nor judged.
       {1252, {L"reload", L"a.mrc", cyrillic + L"|\"", fullwidth_load}, "a.mrc"},
-      {932, {L"load", L"C:\\" + japanese_report + L"\\a.mrc"},
+      {932,
+       {L"load", L"C:\\" + japanese_report + L"\\a.mrc"},
        "C:\\" + japanese_report_bytes + "\\a.mrc"},
       {932, {L"unload", L"C:\\\u8868\\a.mrc"}, "C:\\\x95\x5C\\a.mrc"},  // 表, 0x95 0x5C
       // A fullwidth quotation mark (0xFA 0x57) neither ends the argument
       // nor splits it.
       {932, {L"load", L"C:\\a\uFF02 b.mrc"}, "C:\\a\xFA\x57 b.mrc"},
-      {932, {L"load", repeated(katakana_a, 505) + L"a"}, repeated(std::string("\x83\x41"), 505) + "a"},
-      {932, {L"reload", repeated(katakana_a, 504) + L"a"}, repeated(std::string("\x83\x41"), 504) + "a"},
+      {932,
+       {L"load", repeated(katakana_a, 505) + L"a"},
+       repeated(std::string("\x83\x41"), 505) + "a"},
+      {932,
+       {L"reload", repeated(katakana_a, 504) + L"a"},
+       repeated(std::string("\x83\x41"), 504) + "a"},
       {1251, {L"load", L"C:\\" + cyrillic + L"\\a.mrc"}, "C:\\\xC6\xF3\xEA\\a.mrc"},
       {1251, {L"unload", L"C:\\" + cyrillic + L" \u2116 1.mrc"}, "C:\\\xC6\xF3\xEA \xB9 1.mrc"},
   };
@@ -139,7 +146,8 @@ TEST_F(CodePageTest, DeliversThePathAsItsBytesInTheCodePage) {
     EXPECT_EQ(result.exit_status, 0u) << describe(c.args);
     EXPECT_EQ(result.errors, "") << describe(c.args);
     const std::vector<received_command> received = client.new_commands();
-    ASSERT_EQ(received.size(), 1u) << describe(c.args) << ": the client must hear exactly one command";
+    ASSERT_EQ(received.size(), 1u)
+        << describe(c.args) << ": the client must hear exactly one command";
     EXPECT_EQ(received[0].text, command_for(verb, c.path)) << describe(c.args);
   }
 }

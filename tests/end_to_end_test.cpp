@@ -22,7 +22,8 @@ using arguments = std::vector<std::string>;
 
 std::string describe(const arguments& args) {
   std::string text;
-  for (const std::string& arg : args) text += " [" + (arg.size() > 40 ? arg.substr(0, 40) + "..." : arg) + "]";
+  for (const std::string& arg : args)
+    text += " [" + (arg.size() > 40 ? arg.substr(0, 40) + "..." : arg) + "]";
   return "varnock" + text;
 }
 
@@ -94,12 +95,14 @@ class LoaderTest : public ::testing::Test {
     EXPECT_EQ(result.output, banner + progress_line("load", "away.mrc") + no_mapping);
     EXPECT_EQ(result.exit_status, 3u);
     EXPECT_EQ(deliver_command("/load -rs \"away.mrc\""), delivery_outcome::no_mapping);
-    EXPECT_TRUE(client.new_commands().empty()) << "the client was told to read a command never written";
+    EXPECT_TRUE(client.new_commands().empty())
+        << "the client was told to read a command never written";
   }
 
   // Once this process holds no handle to them, after running the exchange.
   static void expect_no_names_left_open(const std::string& what) {
-    EXPECT_FALSE(mapping_name_opens()) << what << "the exchange left its handle to the mapping open";
+    EXPECT_FALSE(mapping_name_opens())
+        << what << "the exchange left its handle to the mapping open";
     EXPECT_FALSE(lock_name_opens()) << what << "the exchange left its lock open";
   }
 };
@@ -111,7 +114,9 @@ TEST_F(LoaderTest, RefusesBadCommandsWithoutContactingTheClient) {
   };
   const std::string bad = "Error - Bad Command";
   const std::string too_long = "Error - Script path too long\r\n";
-  const std::string not_allowed = "Error - Script path may not contain \", | or control characters\r\n";
+  const std::string not_allowed =
+      "Error - Script path may not contain \", | or control characters\r\n";
+  const std::string empty = "Error - Script path is empty\r\n";
   const bad_command cases[] = {
       {{}, bad + "\r\n"},
       {{"load"}, bad + "\r\n"},
@@ -128,6 +133,9 @@ TEST_F(LoaderTest, RefusesBadCommandsWithoutContactingTheClient) {
       {{"unload", "C:\\a.mrc\n/exit"}, not_allowed},
       {{"load", "C:\\a\tb.mrc"}, not_allowed},
       {{"Load", "x\" | /exit"}, bad},
+      {{"load", ""}, empty},
+      {{"unload", "", "away.mrc"}, empty},
+      {{"Reload", ""}, bad},
   };
   stand_in_client client;
   ASSERT_TRUE(client.running());
@@ -148,8 +156,8 @@ TEST_F(LoaderTest, DeliversTheCommandAsComposed) {
       {{"unload", "C:\\scripts\\away.mrc"}, command_for("unload", "C:\\scripts\\away.mrc")},
       {{"reload", "C:\\scripts\\away.mrc", "extra", "words"},
        command_for("reload", "C:\\scripts\\away.mrc")},
-      {{"load", ""}, "/load -rs \"\""},
-      {{"load", "C:\\My Scripts\\two words.mrc"}, command_for("load", "C:\\My Scripts\\two words.mrc")},
+      {{"load", "C:\\My Scripts\\two words.mrc"},
+       command_for("load", "C:\\My Scripts\\two words.mrc")},
       {{"unload", "C:\\100%\\%s%d%n.mrc"}, command_for("unload", "C:\\100%\\%s%d%n.mrc")},
       {{"load", "C:\\$me;a&b (1)\\caf\xE9 \xC0 la carte.mrc"},
        command_for("load", "C:\\$me;a&b (1)\\caf\xE9 \xC0 la carte.mrc")},
@@ -164,10 +172,12 @@ TEST_F(LoaderTest, DeliversTheCommandAsComposed) {
   ASSERT_TRUE(client.running());
   for (const delivery& c : cases) {
     const loader_run result = run(c.args);
-    EXPECT_EQ(result.output, banner + progress_line(c.args[0], c.args[1]) + complete) << describe(c.args);
+    EXPECT_EQ(result.output, banner + progress_line(c.args[0], c.args[1]) + complete)
+        << describe(c.args);
     EXPECT_EQ(result.exit_status, 0u) << describe(c.args);
     const std::vector<received_command> received = client.new_commands();
-    ASSERT_EQ(received.size(), 1u) << describe(c.args) << ": the client must hear exactly one command";
+    ASSERT_EQ(received.size(), 1u)
+        << describe(c.args) << ": the client must hear exactly one command";
     EXPECT_TRUE(received[0].had_mapping) << describe(c.args);
     EXPECT_EQ(received[0].text, c.command) << describe(c.args);
     EXPECT_EQ(received[0].wparam, 1u) << describe(c.args);
@@ -180,7 +190,8 @@ TEST_F(LoaderTest, ReportsTheClientsRefusal) {
   ASSERT_TRUE(client.running());
   for (const char* verb : {"load", "reload", "unload"}) {
     const loader_run result = run({verb, "C:\\scripts\\broken.mrc"});
-    EXPECT_EQ(result.output, banner + progress_line(verb, "C:\\scripts\\broken.mrc") + refused) << verb;
+    EXPECT_EQ(result.output, banner + progress_line(verb, "C:\\scripts\\broken.mrc") + refused)
+        << verb;
     EXPECT_EQ(result.exit_status, 4u) << verb;
     const std::vector<received_command> received = client.new_commands();
     ASSERT_EQ(received.size(), 1u) << verb;
@@ -290,12 +301,15 @@ TEST_F(LoaderTest, LoadersStartedTogetherEachDeliverTheirOwnCommandOnce) {
   stand_in_client client({/*refuse=*/false, /*delay_ms=*/30});
   ASSERT_TRUE(client.running());
   constexpr int loader_count = 8;
-  const auto path_of = [](int loader) { return "C:\\scripts\\script" + std::to_string(loader) + ".mrc"; };
+  const auto path_of = [](int loader) {
+    return "C:\\scripts\\script" + std::to_string(loader) + ".mrc";
+  };
   std::vector<started_loader> loaders;
   for (int i = 0; i < loader_count; ++i) loaders.push_back(start_loader({"reload", path_of(i)}));
   for (int i = 0; i < loader_count; ++i) {
     const loader_run result = finish_loader(loaders[i]);
-    EXPECT_EQ(result.output, banner + progress_line("reload", path_of(i)) + complete) << "loader " << i;
+    EXPECT_EQ(result.output, banner + progress_line("reload", path_of(i)) + complete)
+        << "loader " << i;
     EXPECT_EQ(result.exit_status, 0u) << "loader " << i;
     EXPECT_EQ(result.errors, "") << "loader " << i;
   }
@@ -418,7 +432,8 @@ TEST_F(LoaderTest, LooksForTheClientWhenItsTurnComes) {
     const loader_run result = finish_loader(loader);
     EXPECT_EQ(result.output, banner + progress_line("reload", path) + c.final_message) << c.what;
     EXPECT_EQ(result.exit_status, c.exit_status) << c.what;
-    EXPECT_TRUE(first.new_commands().empty()) << c.what << ": the client that went away heard a command";
+    EXPECT_TRUE(first.new_commands().empty())
+        << c.what << ": the client that went away heard a command";
     if (second) {
       EXPECT_EQ(times_received(second->new_commands(), command_for("reload", path)), 1)
           << c.what << ": times the new client performed the command";
@@ -483,10 +498,10 @@ bool client_is_inside_a_message(HWND window) {
 TEST_F(LoaderTest, LoadersKilledBeforeMircDealtWithTheirMessagesNeverMakeACommandRunTwice) {
   struct deaths {
     const char* what;
-    int killed;                   // loaders killed, one after the other
-    bool inside_the_message;      // mIRC is in the first one's message, not yet reading
-    bool next_waits_for_its_turn; // started before the deaths, not after
-    bool second_mirc_opens;       // after the deaths' messages went to the first
+    int killed;                    // loaders killed, one after the other
+    bool inside_the_message;       // mIRC is in the first one's message, not yet reading
+    bool next_waits_for_its_turn;  // started before the deaths, not after
+    bool second_mirc_opens;        // after the deaths' messages went to the first
   };
   const deaths cases[] = {
       {"the only loader killed while its message waits", 1, false, false, false},
@@ -498,11 +513,14 @@ TEST_F(LoaderTest, LoadersKilledBeforeMircDealtWithTheirMessagesNeverMakeAComman
     client_gate first_goes_on("FirstClient");
     client_gate second_goes_on("SecondClient");
     client_options first_options;
-    (c.inside_the_message ? first_options.hold_until : first_options.busy_until) = first_goes_on.name;
+    (c.inside_the_message ? first_options.hold_until : first_options.busy_until) =
+        first_goes_on.name;
     stand_in_client first(first_options);
     ASSERT_TRUE(first.running()) << c.what;
 
-    const auto killed_path = [](int loader) { return "C:\\scripts\\cancelled" + std::to_string(loader) + ".mrc"; };
+    const auto killed_path = [](int loader) {
+      return "C:\\scripts\\cancelled" + std::to_string(loader) + ".mrc";
+    };
     const std::string next_path = "C:\\scripts\\saved-again.mrc";
     const auto start_and_wait = [&](const std::string& path) {
       started_loader loader;
@@ -513,7 +531,8 @@ TEST_F(LoaderTest, LoadersKilledBeforeMircDealtWithTheirMessagesNeverMakeAComman
     for (int i = 0; i < c.killed; ++i) {
       killed.push_back(start_and_wait(killed_path(i)));
       if (c.inside_the_message && i == 0) {
-        ASSERT_TRUE(client_is_inside_a_message(first.window())) << c.what << ": mIRC never took the message";
+        ASSERT_TRUE(client_is_inside_a_message(first.window()))
+            << c.what << ": mIRC never took the message";
       }
       if (!c.next_waits_for_its_turn) kill_loader(killed[i]);
     }
@@ -521,7 +540,8 @@ TEST_F(LoaderTest, LoadersKilledBeforeMircDealtWithTheirMessagesNeverMakeAComman
     if (c.next_waits_for_its_turn) next = start_and_wait(next_path);
     std::unique_ptr<stand_in_client> second;
     if (c.second_mirc_opens) {
-      second = std::make_unique<stand_in_client>(client_options{false, 0, "", "", second_goes_on.name});
+      second =
+          std::make_unique<stand_in_client>(client_options{false, 0, "", "", second_goes_on.name});
       ASSERT_TRUE(second->running()) << c.what << ": the second mIRC is not the one found";
     }
     if (c.next_waits_for_its_turn) {
@@ -550,13 +570,79 @@ TEST_F(LoaderTest, LoadersKilledBeforeMircDealtWithTheirMessagesNeverMakeAComman
   }
 }
 
+// Wine's class search gives a message-only mIRC window when no top-level one
+// exists, so a loader under Wine can leave its command waiting at a busy one
+// and be killed there; the next loader's command must then be performed
+// once. Windows' search never gives such a window: there the loader must
+// neither wait for it nor send it anything.
+TEST_F(LoaderTest, ALoaderKilledAtABusyMessageOnlyMircLeavesTheNextCommandPerformedOnce) {
+  client_gate not_busy("MessageOnlyBusy");
+  client_options busy_message_only;
+  busy_message_only.busy_until = not_busy.name;
+  busy_message_only.message_only = true;
+  stand_in_client client(busy_message_only);
+  ASSERT_TRUE(client.running());
+  const std::string killed_path = "C:\\scripts\\cancelled.mrc";
+  const std::string next_path = "C:\\scripts\\next.mrc";
+
+  if (FindWindowA(client_window_class, nullptr) != client.window()) {
+    const loader_run result = run({"load", next_path});
+    not_busy.open();
+    EXPECT_EQ(result.output, banner + progress_line("load", next_path) + not_found);
+    EXPECT_EQ(result.exit_status, 2u);
+    EXPECT_TRUE(client.new_commands().empty())
+        << "a window the search does not give got the command";
+    return;
+  }
+  started_loader killed;
+  ASSERT_TRUE(start_and_settle("load", killed_path, &killed));
+  kill_loader(killed);
+  started_loader next;
+  ASSERT_TRUE(start_and_settle("load", next_path, &next));
+  not_busy.open();
+
+  const loader_run result = finish_loader(next);
+  EXPECT_EQ(result.output, banner + progress_line("load", next_path) + complete);
+  EXPECT_EQ(result.exit_status, 0u);
+  const std::vector<received_command> received = client.new_commands();
+  EXPECT_EQ(times_received(received, command_for("load", next_path)), 1)
+      << "times the next loader's command was performed";
+  EXPECT_EQ(times_received(received, command_for("load", killed_path)), 0)
+      << "the killed loader's command was performed";
+}
+
+// A class name that compares equal to "mIRC" only by a looser rule than the
+// system's search (a soft hyphen, which case-insensitive string comparison
+// ignores) is no client: a hung window of that class must hold no loader up.
+TEST_F(LoaderTest, AHungWindowWhoseClassOnlyLooksLikeMircHoldsNoLoaderUp) {
+  client_gate look_alike_goes_on("LookAlikeBusy");
+  client_options hung_look_alike;
+  hung_look_alike.busy_until = look_alike_goes_on.name;
+  hung_look_alike.window_class = "mI\xADRC";
+  stand_in_client look_alike(hung_look_alike);
+  ASSERT_TRUE(look_alike.running());
+  stand_in_client client;
+  ASSERT_TRUE(client.running());
+
+  started_loader loader = start_loader(arguments{"load", "away.mrc"});
+  const bool ended_by_itself = WaitForSingleObject(loader.process, 20000) == WAIT_OBJECT_0;
+  look_alike_goes_on.open();  // so that a loader held up by it ends all the same
+  const loader_run result = finish_loader(loader);
+  EXPECT_TRUE(ended_by_itself) << "the loader waited for the hung look-alike window";
+  EXPECT_EQ(result.output, banner + progress_line("load", "away.mrc") + complete);
+  EXPECT_EQ(result.exit_status, 0u);
+  EXPECT_EQ(times_received(client.new_commands(), command_for("load", "away.mrc")), 1)
+      << "times the mIRC window performed the command";
+  EXPECT_TRUE(look_alike.new_commands().empty()) << "the look-alike window got a command";
+}
+
 // Whether a view of the mapping has pages reserved but none committed.
 bool view_is_only_reserved(HANDLE mapping) {
   void* view = MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0);
   if (!view) return false;
   MEMORY_BASIC_INFORMATION region = {};
-  const bool reserved = VirtualQuery(view, &region, sizeof region) == sizeof region &&
-                        region.State == MEM_RESERVE;
+  const bool reserved =
+      VirtualQuery(view, &region, sizeof region) == sizeof region && region.State == MEM_RESERVE;
   UnmapViewOfFile(view);
   return reserved;
 }

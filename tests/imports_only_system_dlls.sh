@@ -5,9 +5,9 @@
 set -euo pipefail
 objdump=$1 exe=$2
 imports=$("$objdump" -p "$exe" | sed -n 's/^[[:space:]]*DLL Name: //p' | tr '[:upper:]' '[:lower:]' | sort)
-echo "$exe imports:" $imports
+echo "$exe imports: $(paste -sd' ' <<<"$imports")"
 unexpected=$(printf '%s\n' "$imports" | grep -vxE 'kernel32\.dll|user32\.dll|msvcrt\.dll' || true)
 if [ -n "$unexpected" ]; then
-  echo "unexpected imports:" $unexpected
+  echo "unexpected imports: $(paste -sd' ' <<<"$unexpected")"
   exit 1
 fi

@@ -4,14 +4,15 @@
 # zips, the Scoop and winget manifests carry the zips' own hashes and URLs
 # that name the tag; and refuses, with nothing built or written, a TAG that
 # is not vVERSION, an OWNER/REPO that GitHub would not take, an OUT_DIR that
-# holds files or lies in build/, and a tree without .git given no
-# SOURCE_DATE_EPOCH.
+# holds files, lies in build/ or cannot be written, a tree without .git or
+# inside another repository given no SOURCE_DATE_EPOCH, and a
+# SOURCE_DATE_EPOCH that a zip entry cannot hold.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
 version=$(sed -n 's/^project(varnock VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")
 tag=v$version
 work=$(mktemp -d /tmp/varnock-make-release.XXXXXX)
-trap 'rm -rf "$work"' EXIT
+trap 'chattr -i "$work/immutable" 2>/dev/null || true; rm -rf "$work"' EXIT
 failures=0
 fail() { echo "make-release: $*" >&2; failures=$((failures + 1)); }
 
@@ -67,6 +68,7 @@ refused() {  # refused MESSAGE COMMAND...
     fail "for $*, said: $(cat "$work/log"); expected only: make-release: ...$message..."
   fi
   [ "$(snapshot)" = "$before" ] || fail "wrote files for $*"
+  rm -rf "$new_dir"  # what a wrong row wrote there must not spoil the next rows
 }
 make_release=$top/scripts/make-release
 new_dir=$work/new
@@ -77,6 +79,25 @@ ln -s "$top/build" "$work/link-to-build"
 exported=$work/exported
 mkdir "$exported"
 tar -C "$top" --exclude=./build --exclude=./.git -cf - . | tar -C "$exported" -xf -
+# The same export unpacked inside an unrelated repository, whose last commit
+# is of 2001-02-03.
+outer=$work/outer
+git init -q "$outer"
+GIT_COMMITTER_DATE="@981158400 +0000" git -C "$outer" -c user.name=other -c user.email=other@example.com \
+  -c commit.gpgsign=false commit -q --allow-empty -m "another project"
+cp -a "$exported" "$outer/vendored-varnock"
+# Folders that cannot be written: one below a file, and an empty folder
+# that is immutable (as root, who may write in any folder) or read-only.
+unwritable=("$work/a-file-here/SHA256SUMS/release")
+if [ "$(id -u)" -ne 0 ]; then
+  mkdir "$work/read-only"
+  chmod 555 "$work/read-only"
+  unwritable+=("$work/read-only" "$work/read-only/release")
+elif mkdir "$work/immutable" && chattr +i "$work/immutable" 2>/dev/null; then
+  unwritable+=("$work/immutable" "$work/immutable/release")
+else
+  echo "make-release: chattr +i does not work on $work's file system; no immutable OUT_DIR tried" >&2
+fi
 
 usage="usage: scripts/make-release OUT_DIR OWNER/REPO [TAG]"
 refused "$usage" "$make_release"
@@ -106,7 +127,23 @@ for inside in "$top/build" "$top/build/release" "$top/build/../build/windows-x64
 done
 refused "git cannot tell this commit's date" env -u SOURCE_DATE_EPOCH "$exported/scripts/make-release" \
   "$new_dir" test-owner/test-repo
+refused "another repository's, not this source tree" env -u SOURCE_DATE_EPOCH \
+  "$outer/vendored-varnock/scripts/make-release" "$new_dir" test-owner/test-repo
 refused "is not a number of seconds" env SOURCE_DATE_EPOCH=yesterday "$make_release" "$new_dir" test-owner/test-repo
+# Before 1980-01-01 12:01:00 or after 2107-12-31 23:59:58 UTC; the last is
+# 2^64 + 1700000000, which 64-bit arithmetic would take for 2023.
+for epoch in 0 315000000 315576059 4354819199 4354819200 99999999999 18446744075409551616; do
+  refused "a time that a zip entry cannot hold as given" env SOURCE_DATE_EPOCH="$epoch" "$make_release" \
+    "$new_dir" test-owner/test-repo
+done
+# The first and last dates a zip holds, and git's, get past the date's
+# checks to OUT_DIR's.
+for folder in "${unwritable[@]}"; do
+  for epoch in "" 315576060 4354819198; do
+    refused "OUT_DIR '$folder' cannot be written" env SOURCE_DATE_EPOCH="$epoch" "$make_release" \
+      "$folder" test-owner/test-repo
+  done
+done
 
 if [ "$failures" -ne 0 ]; then
   echo "make-release: $failures failures" >&2

@@ -58,11 +58,21 @@ std::vector<received_command> parse_records(const std::string& bytes) {
   return commands;
 }
 
+HWND window_of_process(HWND parent, const char* window_class, DWORD process_id) {
+  for (HWND window = nullptr; (window = FindWindowExA(parent, window, window_class, nullptr));) {
+    DWORD owner = 0;
+    if (GetWindowThreadProcessId(window, &owner) && owner == process_id) return window;
+  }
+  return nullptr;
+}
+
 std::string narrow(const std::wstring& text) {
   if (text.empty()) return std::string();
-  const int length = WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+  const int length =
+      WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
   std::string bytes(length, '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), &bytes[0], length, nullptr, nullptr);
+  WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), &bytes[0], length, nullptr,
+                      nullptr);
   return bytes;
 }
 
@@ -108,7 +118,8 @@ std::wstring folder_of_this_program_utf16() {
 std::string folder_of_this_program() { return ansi_path(folder_of_this_program_utf16()); }
 
 std::wstring quote_argument(const std::wstring& argument) {
-  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos) return argument;
+  if (!argument.empty() && argument.find_first_of(L" \t\n\v\"") == std::wstring::npos)
+    return argument;
   std::wstring quoted = L"\"";
   size_t backslashes = 0;
   for (const wchar_t c : argument) {
@@ -154,7 +165,8 @@ started_loader start_loader(const std::vector<std::wstring>& arguments) {
     CloseHandle(process.hThread);
     loader.process = process.hProcess;
   } else {
-    fprintf(stderr, "CreateProcessW(%ls) failed, error %lu\n", command_line.c_str(), GetLastError());
+    fprintf(stderr, "CreateProcessW(%ls) failed, error %lu\n", command_line.c_str(),
+            GetLastError());
   }
   // Only the child holds the write ends now, so reads end when it does.
   CloseHandle(output_write);
@@ -221,23 +233,26 @@ stand_in_client::stand_in_client(client_options options) {
   if (!options.busy_until.empty()) command_line += L" --busy-until " + widen(options.busy_until);
   if (!options.hold_until.empty()) command_line += L" --hold-until " + widen(options.hold_until);
   if (!options.leave.empty()) command_line += L" --leave " + widen(options.leave);
+  if (options.message_only) command_line += L" --message-only";
+  if (options.window_class != client_window_class) {
+    command_line += L" --class " + quote_argument(widen(options.window_class));
+  }
   std::vector<wchar_t> writable(command_line.begin(), command_line.end());
   writable.push_back(L'\0');
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                       &startup, &process_)) {
-    fprintf(stderr, "CreateProcessW(%ls) failed, error %lu\n", command_line.c_str(), GetLastError());
+    fprintf(stderr, "CreateProcessW(%ls) failed, error %lu\n", command_line.c_str(),
+            GetLastError());
     return;
   }
-  // Ready once its window can be found, and it must be this client's window.
+  // Ready once its window can be found, among the top-level windows or the
+  // message-only ones, and it must be this client's window.
+  const HWND parent = options.message_only ? HWND_MESSAGE : nullptr;
   for (DWORD waited = 0; waited < client_start_limit_ms; waited += 20) {
-    HWND window = FindWindowA(client_window_class, nullptr);
-    DWORD owner = 0;
-    if (window && GetWindowThreadProcessId(window, &owner) && owner == process_.dwProcessId) {
-      window_ = window;
-      return;
-    }
+    window_ = window_of_process(parent, options.window_class.c_str(), process_.dwProcessId);
+    if (window_) return;
     if (WaitForSingleObject(process_.hProcess, 20) == WAIT_OBJECT_0) return;
   }
 }

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "client_link/client_channel.h"
+
 // Where the programs are: beside the test program unless the command line
 // named others (to pair a loader and a client of different bitness). The
 // harness names them to Windows in UTF-16, so that they run from a folder of
@@ -70,6 +72,8 @@ struct client_options {
   std::string busy_until = "";  // the name of an event: reads no messages until it is set
   std::string leave = "";       // "close" or "exit": gone while handling the first command
   std::string hold_until = "";  // the name of an event: reads no command until it is set
+  bool message_only = false;    // a message-only window rather than a top-level one
+  std::string window_class = client_window_class;  // 8-bit, in the ANSI code page
 };
 
 // A running stand-in client; stopped, and its window gone, when destroyed.

@@ -22,8 +22,10 @@ int main() {
   std::wstring loader = programs_under_test().loader_utf16;
   std::wstring client = programs_under_test().client_utf16;
   for (int i = 1; i < argc; ++i) {
-    if (wcsncmp(argv[i], L"--loader=", 9) == 0) loader = argv[i] + 9;
-    else if (wcsncmp(argv[i], L"--client=", 9) == 0) client = argv[i] + 9;
+    if (wcsncmp(argv[i], L"--loader=", 9) == 0)
+      loader = argv[i] + 9;
+    else if (wcsncmp(argv[i], L"--client=", 9) == 0)
+      client = argv[i] + 9;
     else if (wcsncmp(argv[i], L"--code-page=", 12) == 0) {
       const unsigned wanted = static_cast<unsigned>(wcstoul(argv[i] + 12, nullptr, 10));
       if (GetACP() != wanted) {

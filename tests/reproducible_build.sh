@@ -8,6 +8,12 @@
 # from git. Run as anyone, it also fails if an entry of the zip records an
 # owner other than 0 (the uid/gid extra fields), which a second build by the
 # same user could not show.
+# Then, in a throwaway repository holding a copy of the sources: a tree
+# configured at one commit, built and packaged again after the next commit,
+# must give the zip of a tree configured at that next commit (cpack reads
+# the date when it runs); and cpack must refuse, writing no zip, a
+# SOURCE_DATE_EPOCH that a zip entry cannot hold, and the date of another
+# repository around the sources when they are not a repository of their own.
 set -euo pipefail
 source=$1 toolchain=$2 work=$3
 rm -rf "$work"
@@ -103,5 +109,54 @@ if clean:
     print("no owner other than 0 recorded in the zip's entries")
 sys.exit(0 if clean else 1)
 EOF
+
+repository=$work/outer/varnock
+before=$work/configured-before-the-commit after=$work/configured-after-the-commit
+git_here() {  # git_here FOLDER DATE COMMIT-ARGUMENTS...
+  local folder=$1 date="@$2 +0000"
+  shift 2
+  GIT_AUTHOR_DATE=$date GIT_COMMITTER_DATE=$date git -C "$folder" -c user.name=varnock-test \
+    -c user.email=test@example.com -c commit.gpgsign=false commit -q "$@"
+}
+git init -q "$work/outer"
+git_here "$work/outer" 981158400 --allow-empty -m "another project around the sources"
+mkdir "$repository"
+tar -C "$source" --exclude=./build --exclude=./.git -cf - . | tar -C "$repository" -xf -
+git init -q "$repository"
+git -C "$repository" add -A
+git_here "$repository" 1600000000 -m "a commit"
+build "$repository" "$before" env -u SOURCE_DATE_EPOCH
+echo "A line of the next commit." >>"$repository/README.md"
+git -C "$repository" add -A
+git_here "$repository" 1700000000 -m "the next commit"
+env -u SOURCE_DATE_EPOCH cmake --build "$before" --target varnock >/dev/null
+(cd "$before" && env -u SOURCE_DATE_EPOCH cpack >/dev/null)
+build "$repository" "$after" env -u SOURCE_DATE_EPOCH
+if cmp "$before/$zip" "$after/$zip"; then
+  echo "same bytes: $zip packaged after a new commit without configuring again, and configured afresh"
+else
+  echo "$zip packaged after a new commit without configuring again differs from one configured afresh"
+  status=1
+fi
+
+refuses() {  # refuses MESSAGE SOURCE_DATE_EPOCH
+  local output date=(-u SOURCE_DATE_EPOCH)
+  [ -z "$2" ] || date=(SOURCE_DATE_EPOCH="$2")
+  rm -f "$after/$zip"
+  if output=$(cd "$after" && env "${date[@]}" cpack 2>&1) ||
+     [ -e "$after/$zip" ] || ! grep -qF -- "$1" <<<"${output//$'\n  '/ }"; then
+    echo "cpack with SOURCE_DATE_EPOCH '$2' in $repository: did not refuse with \"$1\", writing no zip:"
+    printf '%s\n' "$output"
+    status=1
+  else
+    echo "cpack with SOURCE_DATE_EPOCH '$2' refused: $1"
+  fi
+}
+for epoch in 0 315000000 4354819200 99999999999; do
+  refuses "a time that a zip entry cannot hold as given" "$epoch"
+done
+mv "$repository/.git" "$work/varnock.git"
+refuses "another repository's, not this source tree" ""
+
 rm -rf "$work"
 exit $status

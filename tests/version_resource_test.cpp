@@ -15,7 +15,8 @@ std::string string_value(std::vector<char>& info, const char* name) {
   char* value = nullptr;
   UINT length = 0;
   const std::string key = std::string("\\StringFileInfo\\040904B0\\") + name;
-  if (!VerQueryValueA(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &length)) return "";
+  if (!VerQueryValueA(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &length))
+    return "";
   return value;
 }
 

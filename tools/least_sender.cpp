@@ -25,8 +25,8 @@ int main(int argc, char** argv) {
   void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
   memcpy(view, argv[1], strlen(argv[1]) + 1);
   UnmapViewOfFile(view);
-  const LRESULT answer = SendMessageA(client, client_command_message, client_command_wparam,
-                                      client_command_lparam);
+  const LRESULT answer =
+      SendMessageA(client, client_command_message, client_command_wparam, client_command_lparam);
   CloseHandle(mapping);
   ReleaseMutex(lock);
   CloseHandle(lock);

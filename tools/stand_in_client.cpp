@@ -4,7 +4,8 @@
 // "mIRC", records it with the message's parameters, and answers as told.
 //
 //   stand_in_client [--refuse] [--delay MS] [--record FILE] [--busy-until EVENT]
-//                   [--hold-until EVENT] [--leave close|exit]
+//                   [--hold-until EVENT] [--leave close|exit] [--message-only]
+//                   [--class NAME]
 //
 // --refuse      answer 0 (the client failed) instead of 1
 // --delay MS    take MS milliseconds over each command
@@ -20,6 +21,9 @@
 //               the window and end (close), or end at once (exit), as a
 //               client closed or crashing over a command; the sender gets no
 //               answer
+// --message-only  a message-only window (parent HWND_MESSAGE), which Wine's
+//               class search gives when no top-level window has the class
+// --class       the window's class name instead of "mIRC", as 8-bit text
 //
 // A record is a line "command wParam=W lParam=L length=N", then the N bytes
 // the mapping held before its first NUL, then a line feed.
@@ -43,6 +47,8 @@ struct client_settings {
   const char* busy_until = nullptr;
   const char* hold_until = nullptr;
   const char* leave = nullptr;
+  bool message_only = false;
+  const char* window_class = client_window_class;
 };
 
 client_settings settings;
@@ -116,9 +122,15 @@ bool read_settings(int argc, char** argv) {
     } else if (strcmp(argv[i], "--leave") == 0 && has_value &&
                (strcmp(argv[i + 1], "close") == 0 || strcmp(argv[i + 1], "exit") == 0)) {
       settings.leave = argv[++i];
+    } else if (strcmp(argv[i], "--message-only") == 0) {
+      settings.message_only = true;
+    } else if (strcmp(argv[i], "--class") == 0 && has_value) {
+      settings.window_class = argv[++i];
     } else {
-      fprintf(stderr, "usage: stand_in_client [--refuse] [--delay MS] [--record FILE] "
-                      "[--busy-until EVENT] [--hold-until EVENT] [--leave close|exit]\n");
+      fprintf(stderr,
+              "usage: stand_in_client [--refuse] [--delay MS] [--record FILE] "
+              "[--busy-until EVENT] [--hold-until EVENT] [--leave close|exit] "
+              "[--message-only] [--class NAME]\n");
       return false;
     }
   }
@@ -133,15 +145,16 @@ int main(int argc, char** argv) {
   WNDCLASSA window_class = {};
   window_class.lpfnWndProc = client_window_procedure;
   window_class.hInstance = GetModuleHandleA(nullptr);
-  window_class.lpszClassName = client_window_class;
+  window_class.lpszClassName = settings.window_class;
   if (!RegisterClassA(&window_class)) {
     fprintf(stderr, "stand_in_client: RegisterClassA failed, error %lu\n", GetLastError());
     return 1;
   }
-  // Top-level, so that FindWindowA finds it; never shown.
-  HWND window = CreateWindowExA(0, client_window_class, "stand-in mIRC", WS_OVERLAPPEDWINDOW,
-                                CW_USEDEFAULT, CW_USEDEFAULT, 200, 100, nullptr, nullptr,
-                                window_class.hInstance, nullptr);
+  // Top-level, so that FindWindowA finds it, unless asked otherwise; never shown.
+  HWND window =
+      CreateWindowExA(0, settings.window_class, "stand-in mIRC", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                      CW_USEDEFAULT, 200, 100, settings.message_only ? HWND_MESSAGE : nullptr,
+                      nullptr, window_class.hInstance, nullptr);
   if (!window) {
     fprintf(stderr, "stand_in_client: CreateWindowExA failed, error %lu\n", GetLastError());
     return 1;
