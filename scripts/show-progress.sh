@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Sourced by the scripts that run long steps, so that none of them leaves the
 # screen silent for more than 10 s.
 
@@ -10,7 +11,7 @@
 show_progress() {
   local what=$1
   shift
-  local line pending= status pattern shown
+  local line pending='' status pattern shown
   local started=${EPOCHREALTIME//[!0-9]/} last=${EPOCHREALTIME//[!0-9]/} now
   while :; do
     status=0
