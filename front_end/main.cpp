@@ -71,8 +71,9 @@ static int compose_and_deliver(const script_verb& verb, const char* script_path,
 }
 
 // Each bad command gets the same message whatever else is wrong with it:
-// the verb is judged first, then whether there is a path at all, then its
-// characters, then its code page, then its length.
+// the verb is judged first, then the path's characters, then its code page,
+// then its length. An empty path is none of these: the client is told, and
+// answers for it as for any other name.
 static int run(int argc, wchar_t** argv, char* command) {
   printf("--- Varnock ---\n");
   if (argc < 3) return refuse("Error - Bad Command\n");
@@ -87,9 +88,6 @@ static int run(int argc, wchar_t** argv, char* command) {
   }
   if (!verb) return refuse("Error - Bad Command");
 
-  // An empty name names no script: the client can only fail on it, and may
-  // answer all the same that it performed the command.
-  if (!*typed_path) return refuse("Error - Script path is empty\n");
   if (!path_characters_allowed(typed_path)) {
     return refuse("Error - Script path may not contain \", | or control characters\n");
   }
