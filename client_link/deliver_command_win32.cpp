@@ -4,10 +4,10 @@
 // relies on.
 #include <windows.h>
 
-#include <stdlib.h>
 #include <string.h>
 
 #include "client_link/client_channel.h"
+#include "client_link/client_windows.h"
 #include "client_link/deliver_command.h"
 
 static_assert(client_command_message == WM_USER + 200, "the client listens for WM_USER + 200");
@@ -53,66 +53,6 @@ static HANDLE take_sender_lock() {
 static void release_sender_lock(HANDLE lock) {
   ReleaseMutex(lock);
   CloseHandle(lock);
-}
-
-// The windows the command could go to, as the system's class search lists
-// them: the same search that picks the window for the command, so that no
-// window it could pick is missed and no other window is asked anything.
-struct client_window_list {
-  HWND* windows;
-  size_t count;
-  size_t capacity;
-};
-
-static bool add_client_window(client_window_list* list, HWND window) {
-  if (list->count == list->capacity) {
-    const size_t capacity = list->capacity ? 2 * list->capacity : 8;
-    HWND* grown = static_cast<HWND*>(realloc(list->windows, capacity * sizeof *grown));
-    if (!grown) return false;
-    list->windows = grown;
-    list->capacity = capacity;
-  }
-  list->windows[list->count++] = window;
-  return true;
-}
-
-// Each step of the search starts after the window the last one gave: if
-// that window closes in between, the search ends early, so the walk starts
-// again from the first window, a few times at most.
-constexpr int client_window_walks = 8;
-
-static bool list_client_windows(client_window_list* list) {
-  for (int walk = 0; walk < client_window_walks; ++walk) {
-    list->count = 0;
-    HWND window = nullptr;
-    while (HWND next = FindWindowExA(nullptr, window, client_window_class, nullptr)) {
-      if (!add_client_window(list, next)) return false;
-      window = next;
-    }
-    if (!window || IsWindow(window)) return true;
-  }
-  // Clients keep closing under the walk: those found are asked all the same.
-  return true;
-}
-
-// A loader killed while its message waited at a busy client, or while the
-// client was handling it, leaves that message to be handled all the same:
-// had our text been written by then, the client would perform our command
-// for it, and again for ours. Nothing tells us such a loader existed (the
-// lock dies with its last holder), nor which client it chose, so every
-// client it could have chosen is asked. Messages from other threads are
-// handled in the order they arrive: once our empty message is answered,
-// whatever was queued before it has been handled, finding no text. The list
-// is taken whole first, so that a client closing while another is asked
-// cannot end the walk early.
-static bool let_every_client_finish_earlier_messages() {
-  client_window_list list = {};
-  const bool listed = list_client_windows(&list);
-  if (listed) {
-    for (size_t i = 0; i < list.count; ++i) SendMessageA(list.windows[i], WM_NULL, 0, 0);
-  }
-  free(list.windows);
-  return listed;
 }
 
 static delivery_outcome send_through_mapping(HWND client_window, const char* command) {

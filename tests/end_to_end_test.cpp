@@ -379,6 +379,7 @@ struct client_gate {
       : name("Varnock.Test." + what + "." + std::to_string(GetCurrentProcessId())),
         event(CreateEventA(nullptr, TRUE, FALSE, name.c_str())) {}
   void open() { SetEvent(event.handle); }
+  void shut() { ResetEvent(event.handle); }
   const std::string name;
   const owned_handle event;
 };
@@ -569,41 +570,144 @@ TEST_F(LoaderTest, LoadersKilledBeforeMircDealtWithTheirMessagesNeverMakeAComman
   }
 }
 
-// Wine's class search gives a message-only mIRC window when no top-level one
-// exists, so a loader under Wine can leave its command waiting at a busy one
-// and be killed there; the next loader's command must then be performed
-// once. Windows' search never gives such a window: there the loader must
-// neither wait for it nor send it anything.
+// The mapping's text up to its first NUL; empty while no mapping has the name.
+std::string text_in_mapping() {
+  const owned_handle mapping(OpenFileMappingA(FILE_MAP_READ, FALSE, client_mapping_name));
+  if (!mapping.handle) return "";
+  const char* view =
+      static_cast<const char*>(MapViewOfFile(mapping.handle, FILE_MAP_READ, 0, 0, 0));
+  if (!view) return "";
+  const std::string text(view, strnlen(view, command_capacity));
+  UnmapViewOfFile(view);
+  return text;
+}
+
+// Whether a loader has written `command` into the mapping within `limit_ms`.
+bool mapping_comes_to_hold(const std::string& command, DWORD limit_ms) {
+  const DWORD started = GetTickCount();
+  while (text_in_mapping() != command) {
+    if (GetTickCount() - started >= limit_ms) return false;
+    Sleep(2);
+  }
+  return true;
+}
+
+// A loader writes its command, then sends its message at once: by then the
+// message waits at the client it chose.
+constexpr DWORD message_sent_ms = 50;
+
+// Starts a loader and kills it once its command waits at the mIRC window the
+// system's search gives, which must be one that the loader found idle and
+// that is busy by then (a client that holds after each WM_NULL). False if
+// the command never got as far.
+bool leave_a_killed_loaders_command_waiting(const std::string& path) {
+  started_loader killed = start_loader(arguments{"load", path});
+  const bool written = mapping_comes_to_hold(command_for("load", path), 20000);
+  Sleep(message_sent_ms);
+  kill_loader(killed);
+  return written;
+}
+
+// Long enough for a loader that has printed its progress line to write its
+// command, unless it waits for a busy client first.
+constexpr DWORD write_limit_ms = 300;
+
+// The next loader's run, once a killed loader's command waits at the busy
+// client behind `busy_gate`: the gate opens as soon as the next loader has
+// written its command, or once it plainly waits, so that a command it wrote
+// too early is read for the killed loader's message too.
+loader_run run_next_loader_then_open(const std::string& path, client_gate& busy_gate) {
+  started_loader next = start_loader(arguments{"load", path});
+  if (read_output_until(next, banner + progress_line("load", path))) {
+    mapping_comes_to_hold(command_for("load", path), write_limit_ms);
+  }
+  busy_gate.open();
+  return finish_loader(next);
+}
+
+// A killed loader's command waits at a busy mIRC window, and another mIRC
+// window keeps moving between the top and the bottom of the z-order, as a
+// user switching between two mIRCs does, only faster, while the next loader
+// lists the windows to ask: however they stand at each moment, no window is
+// missed, and the next command is performed once. The other mIRC takes a
+// while over each command, so that a command sent there while the busy one
+// was missed is still in the mapping when the busy one reads it.
+TEST_F(LoaderTest, AMircMovingInTheZOrderHidesNoBusyMircFromTheNextLoader) {
+  client_gate busy_gate("HoldAfterNull");
+  client_gate restacking("Restack");
+  client_options holding;
+  holding.hold_after_null = busy_gate.name;
+  stand_in_client busy(holding);
+  ASSERT_TRUE(busy.running());
+  client_options moving;
+  moving.delay_ms = write_limit_ms;
+  moving.restack_while = restacking.name;
+  stand_in_client other(moving);
+  ASSERT_TRUE(other.running());
+
+  constexpr int rounds = 30;
+  for (int round = 0; round < rounds; ++round) {
+    const std::string killed_path = "C:\\scripts\\cancelled" + std::to_string(round) + ".mrc";
+    const std::string next_path = "C:\\scripts\\saved" + std::to_string(round) + ".mrc";
+    busy_gate.shut();
+    restacking.shut();
+    // Still, the moving window goes to the bottom: the killed loader's
+    // command goes to the busy one.
+    for (int tries = 0; tries < 500 && FindWindowA(client_window_class, nullptr) != busy.window();
+         ++tries) {
+      Sleep(10);
+    }
+    ASSERT_EQ(FindWindowA(client_window_class, nullptr), busy.window())
+        << "round " << round << ": the moving mIRC never went below the busy one";
+    ASSERT_TRUE(leave_a_killed_loaders_command_waiting(killed_path))
+        << "round " << round << ": the killed loader never wrote its command";
+    restacking.open();
+    const loader_run result = run_next_loader_then_open(next_path, busy_gate);
+    restacking.shut();
+
+    EXPECT_EQ(result.output, banner + progress_line("load", next_path) + complete)
+        << "round " << round;
+    EXPECT_EQ(result.exit_status, 0u) << "round " << round;
+    std::vector<received_command> received = busy.new_commands();
+    const std::vector<received_command> at_other = other.new_commands();
+    received.insert(received.end(), at_other.begin(), at_other.end());
+    EXPECT_EQ(times_received(received, command_for("load", next_path)), 1)
+        << "round " << round << ": times the next loader's command was performed";
+    EXPECT_EQ(times_received(received, command_for("load", killed_path)), 0)
+        << "round " << round << ": the killed loader's command was performed";
+  }
+}
+
+// The system's search for a class gives message-only windows as well as
+// top-level ones: with only a message-only mIRC open, a loader's command
+// goes there. Killed while it waits at that busy window, the loader leaves
+// its message behind, and a top-level mIRC that opens then comes first in
+// the search; the next command must still be performed once.
 TEST_F(LoaderTest, ALoaderKilledAtABusyMessageOnlyMircLeavesTheNextCommandPerformedOnce) {
-  client_gate not_busy("MessageOnlyBusy");
+  client_gate busy_gate("MessageOnlyHold");
   client_options busy_message_only;
-  busy_message_only.busy_until = not_busy.name;
+  busy_message_only.hold_after_null = busy_gate.name;
   busy_message_only.message_only = true;
-  stand_in_client client(busy_message_only);
-  ASSERT_TRUE(client.running());
+  stand_in_client busy(busy_message_only);
+  ASSERT_TRUE(busy.running());
+  ASSERT_EQ(FindWindowA(client_window_class, nullptr), busy.window())
+      << "the system's search does not give the only mIRC window, a message-only one";
   const std::string killed_path = "C:\\scripts\\cancelled.mrc";
   const std::string next_path = "C:\\scripts\\next.mrc";
+  ASSERT_TRUE(leave_a_killed_loaders_command_waiting(killed_path))
+      << "the killed loader never wrote its command";
 
-  if (FindWindowA(client_window_class, nullptr) != client.window()) {
-    const loader_run result = run({"load", next_path});
-    not_busy.open();
-    EXPECT_EQ(result.output, banner + progress_line("load", next_path) + not_found);
-    EXPECT_EQ(result.exit_status, 2u);
-    EXPECT_TRUE(client.new_commands().empty())
-        << "a window the search does not give got the command";
-    return;
-  }
-  started_loader killed;
-  ASSERT_TRUE(start_and_settle("load", killed_path, &killed));
-  kill_loader(killed);
-  started_loader next;
-  ASSERT_TRUE(start_and_settle("load", next_path, &next));
-  not_busy.open();
+  client_options slow;
+  slow.delay_ms = write_limit_ms;
+  stand_in_client top_level(slow);
+  ASSERT_TRUE(top_level.running());
+  const loader_run result = run_next_loader_then_open(next_path, busy_gate);
 
-  const loader_run result = finish_loader(next);
   EXPECT_EQ(result.output, banner + progress_line("load", next_path) + complete);
   EXPECT_EQ(result.exit_status, 0u);
-  const std::vector<received_command> received = client.new_commands();
+  std::vector<received_command> received = busy.new_commands();
+  const std::vector<received_command> at_top_level = top_level.new_commands();
+  received.insert(received.end(), at_top_level.begin(), at_top_level.end());
   EXPECT_EQ(times_received(received, command_for("load", next_path)), 1)
       << "times the next loader's command was performed";
   EXPECT_EQ(times_received(received, command_for("load", killed_path)), 0)

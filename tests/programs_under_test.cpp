@@ -233,6 +233,12 @@ stand_in_client::stand_in_client(client_options options) {
   if (!options.busy_until.empty()) command_line += L" --busy-until " + widen(options.busy_until);
   if (!options.hold_until.empty()) command_line += L" --hold-until " + widen(options.hold_until);
   if (!options.leave.empty()) command_line += L" --leave " + widen(options.leave);
+  if (!options.hold_after_null.empty()) {
+    command_line += L" --hold-after-null " + widen(options.hold_after_null);
+  }
+  if (!options.restack_while.empty()) {
+    command_line += L" --restack-while " + widen(options.restack_while);
+  }
   if (options.message_only) command_line += L" --message-only";
   if (options.window_class != client_window_class) {
     command_line += L" --class " + quote_argument(widen(options.window_class));

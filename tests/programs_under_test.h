@@ -72,7 +72,12 @@ struct client_options {
   std::string busy_until = "";  // the name of an event: reads no messages until it is set
   std::string leave = "";       // "close" or "exit": gone while handling the first command
   std::string hold_until = "";  // the name of an event: reads no command until it is set
-  bool message_only = false;    // a message-only window rather than a top-level one
+  // The name of an event: after each WM_NULL, reads no message until it is set.
+  std::string hold_after_null = "";
+  // The name of an event: while it is set, the window keeps moving between
+  // the top and the bottom of the z-order; else it stays at the bottom.
+  std::string restack_while = "";
+  bool message_only = false;  // a message-only window rather than a top-level one
   std::string window_class = client_window_class;  // 8-bit, in the ANSI code page
 };
 

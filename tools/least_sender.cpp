@@ -1,8 +1,9 @@
 // The least program that hands mIRC a command the way the loader does, for
 // measuring what the loader costs beyond the exchange itself: no arguments
 // checked, nothing printed, nothing checked that could fail. It takes the
-// loaders' lock, lets every mIRC window finish what is queued for it, writes
-// the command text it is given into the mapping and sends it.
+// loaders' lock, lets every mIRC window finish what is queued for it (the
+// loader's own code for that), writes the command text it is given into the
+// mapping and sends it.
 //
 //   least_sender COMMAND_TEXT
 #include <windows.h>
@@ -10,15 +11,13 @@
 #include <string.h>
 
 #include "client_link/client_channel.h"
+#include "client_link/client_windows.h"
 
 int main(int argc, char** argv) {
   if (argc < 2) return 1;
   HANDLE lock = CreateMutexA(nullptr, FALSE, sender_lock_name);
   WaitForSingleObject(lock, INFINITE);
-  for (HWND window = nullptr;
-       (window = FindWindowExA(nullptr, window, client_window_class, nullptr)) != nullptr;) {
-    SendMessageA(window, WM_NULL, 0, 0);
-  }
+  let_every_client_finish_earlier_messages();
   HWND client = FindWindowA(client_window_class, nullptr);
   HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                       command_capacity, client_mapping_name);

@@ -4,7 +4,8 @@
 // "mIRC", records it with the message's parameters, and answers as told.
 //
 //   stand_in_client [--refuse] [--delay MS] [--record FILE] [--busy-until EVENT]
-//                   [--hold-until EVENT] [--leave close|exit] [--message-only]
+//                   [--hold-until EVENT] [--hold-after-null EVENT]
+//                   [--restack-while EVENT] [--leave close|exit] [--message-only]
 //                   [--class NAME]
 //
 // --refuse      answer 0 (the client failed) instead of 1
@@ -17,12 +18,19 @@
 // --hold-until  inside each command message, before reading the mapping,
 //               wait until the named event EVENT is set, as a client busy
 //               with what an earlier message started
+// --hold-after-null  after answering each WM_NULL, read no messages until
+//               the named event EVENT is set: a client that a loader finds
+//               idle, and that is busy by the time the loader's command comes
+// --restack-while  while the named event EVENT is set, keep moving the
+//               window to the top and to the bottom of the z-order by turns,
+//               as a user switching between windows does, only faster;
+//               while it is not set, keep the window at the bottom
 // --leave       while handling the first command, after recording it: close
 //               the window and end (close), or end at once (exit), as a
 //               client closed or crashing over a command; the sender gets no
 //               answer
-// --message-only  a message-only window (parent HWND_MESSAGE), which Wine's
-//               class search gives when no top-level window has the class
+// --message-only  a message-only window (parent HWND_MESSAGE), which the
+//               system's search for the class gives as well as top-level ones
 // --class       the window's class name instead of "mIRC", as 8-bit text
 //
 // A record is a line "command wParam=W lParam=L length=N", then the N bytes
@@ -46,6 +54,8 @@ struct client_settings {
   FILE* record = stdout;
   const char* busy_until = nullptr;
   const char* hold_until = nullptr;
+  const char* hold_after_null = nullptr;
+  const char* restack_while = nullptr;
   const char* leave = nullptr;
   bool message_only = false;
   const char* window_class = client_window_class;
@@ -99,11 +109,41 @@ LRESULT CALLBACK client_window_procedure(HWND window, UINT message, WPARAM wpara
     }
     return settings.answer;
   }
+  if (message == WM_NULL && settings.hold_after_null) {
+    ReplyMessage(0);
+    wait_for_event(settings.hold_after_null);
+    return 0;
+  }
   if (message == WM_DESTROY) {
     PostQuitMessage(0);
     return 0;
   }
   return DefWindowProcA(window, message, wparam, lparam);
+}
+
+// Handles every message that comes between two moves; ends at WM_QUIT.
+int restack_while_set(HWND window, const char* event_name) {
+  HANDLE restack = CreateEventA(nullptr, TRUE, FALSE, event_name);
+  if (!restack) {
+    fprintf(stderr, "stand_in_client: CreateEventA failed, error %lu\n", GetLastError());
+    return 1;
+  }
+  const UINT unmoved = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE;
+  for (;;) {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) return 0;
+      TranslateMessage(&message);
+      DispatchMessageA(&message);
+    }
+    if (WaitForSingleObject(restack, 0) == WAIT_OBJECT_0) {
+      SetWindowPos(window, HWND_TOP, 0, 0, 0, 0, unmoved);
+      SetWindowPos(window, HWND_BOTTOM, 0, 0, 0, 0, unmoved);
+    } else {
+      SetWindowPos(window, HWND_BOTTOM, 0, 0, 0, 0, unmoved);
+      MsgWaitForMultipleObjects(1, &restack, FALSE, INFINITE, QS_ALLINPUT);
+    }
+  }
 }
 
 bool read_settings(int argc, char** argv) {
@@ -119,6 +159,10 @@ bool read_settings(int argc, char** argv) {
       settings.busy_until = argv[++i];
     } else if (strcmp(argv[i], "--hold-until") == 0 && has_value) {
       settings.hold_until = argv[++i];
+    } else if (strcmp(argv[i], "--hold-after-null") == 0 && has_value) {
+      settings.hold_after_null = argv[++i];
+    } else if (strcmp(argv[i], "--restack-while") == 0 && has_value) {
+      settings.restack_while = argv[++i];
     } else if (strcmp(argv[i], "--leave") == 0 && has_value &&
                (strcmp(argv[i + 1], "close") == 0 || strcmp(argv[i + 1], "exit") == 0)) {
       settings.leave = argv[++i];
@@ -129,8 +173,8 @@ bool read_settings(int argc, char** argv) {
     } else {
       fprintf(stderr,
               "usage: stand_in_client [--refuse] [--delay MS] [--record FILE] "
-              "[--busy-until EVENT] [--hold-until EVENT] [--leave close|exit] "
-              "[--message-only] [--class NAME]\n");
+              "[--busy-until EVENT] [--hold-until EVENT] [--hold-after-null EVENT] "
+              "[--restack-while EVENT] [--leave close|exit] [--message-only] [--class NAME]\n");
       return false;
     }
   }
@@ -171,6 +215,7 @@ int main(int argc, char** argv) {
 
   if (settings.busy_until && !wait_for_event(settings.busy_until)) return 1;
 
+  if (settings.restack_while) return restack_while_set(window, settings.restack_while);
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {
     TranslateMessage(&message);
