@@ -36,3 +36,24 @@ code_page_text to_code_page(const wchar_t* text, unsigned code_page) {
   }
   return {conversion_status::converted, bytes};
 }
+
+bool write_to_console(const char* text, unsigned code_page) {
+  HANDLE output = GetStdHandle(STD_OUTPUT_HANDLE);
+  DWORD mode = 0;
+  if (!GetConsoleMode(output, &mode)) return false;
+  // On the stack, so that a run short of memory still shows its line: no
+  // code page gives more UTF-16 units than it has bytes.
+  wchar_t characters[console_text_capacity];
+  const int count =
+      MultiByteToWideChar(code_page, 0, text, -1, characters, int(console_text_capacity));
+  if (count <= 0) return false;
+  // A lone line feed ends the line only while the console processes it so.
+  wchar_t shown[2 * console_text_capacity];
+  DWORD length = 0;
+  for (int i = 0; i + 1 < count; ++i) {
+    if (characters[i] == L'\n') shown[length++] = L'\r';
+    shown[length++] = characters[i];
+  }
+  DWORD written = 0;
+  return WriteConsoleW(output, shown, length, &written, nullptr) != 0;
+}

@@ -57,13 +57,26 @@ static conversion_status match_verb(const wchar_t* typed_verb, unsigned code_pag
   return word.status;
 }
 
-static int compose_and_deliver(const script_verb& verb, const char* script_path, char* command) {
+// A file or a pipe gets the bytes the client gets; a console, the path as
+// typed (write_to_console says why).
+static void print_progress(const char* format, const char* script_path, unsigned code_page) {
+  char line[console_text_capacity];
+  const int length = snprintf(line, sizeof line, format, script_path);
+  // What is printed before must come out before.
+  fflush(stdout);
+  if (length < 0 || size_t(length) >= sizeof line || !write_to_console(line, code_page)) {
+    printf(format, script_path);
+  }
+}
+
+static int compose_and_deliver(const script_verb& verb, const char* script_path, unsigned code_page,
+                               char* command) {
   // The row's own word always matches: only the length, counted in the
   // code page's bytes, is left to refuse.
   if (compose_command(verb.word, script_path, command).status != compose_status::composed) {
     return refuse("Error - Script path too long\n");
   }
-  printf(verb.progress_format, script_path);
+  print_progress(verb.progress_format, script_path, code_page);
   // Whoever reads our output through a pipe sees the progress line while
   // the client is still busy with the command.
   fflush(stdout);
@@ -97,7 +110,7 @@ static int run(int argc, wchar_t** argv, char* command) {
   if (path.status == conversion_status::not_in_code_page) {
     return refuse("Error - Script path has characters outside the ANSI code page\n");
   }
-  const int status = compose_and_deliver(*verb, path.text, command);
+  const int status = compose_and_deliver(*verb, path.text, code_page, command);
   free(path.text);
   return status;
 }

@@ -152,4 +152,28 @@ TEST_F(CodePageTest, DeliversThePathAsItsBytesInTheCodePage) {
   }
 }
 
+// A console shows 8-bit text in a code page of its own, by default the OEM
+// one: 850 shows the byte that is "é" in 1252 as "Ú". With no client running,
+// the run ends after the progress line, with status 2.
+TEST_F(CodePageTest, ShowsThePathAsTypedOnAConsoleOfAnotherCodePage) {
+  if (GetACP() != 1252) GTEST_SKIP() << "no case for code page " << GetACP();
+  const std::wstring path = L"C:\\Users\\Jos\u00E9\\away.mrc";
+  const console_screen screen = run_loader_on_console(850, path, {L"load", path});
+  ASSERT_EQ(screen.failure, L"") << "the loader's run on a console of its own could not be read";
+  const std::vector<std::wstring> expected = {
+      L"--- Varnock ---",
+      L"Loading script file: " + path,
+      L"ERROR: Cannot find mIRC window handle, please load mIRC!",
+  };
+  EXPECT_EQ(screen.lines, expected)
+      << "a console in code page 850 must show the banner, the path as typed and the final "
+         "message, each on its own line, and nothing else";
+  EXPECT_EQ(screen.exit_status, 2u) << "no client runs, so the loader must end with status 2";
+  if (screen.probe_shown == path) {
+    GTEST_SKIP() << "8-bit text from the C runtime shows as typed on this console, not in its "
+                    "code page 850 (Wine's C runtime converts it for the console with the ANSI "
+                    "code page): a loader that wrote the path's bytes would show the same lines";
+  }
+}
+
 }  // namespace

@@ -1,7 +1,10 @@
 #include "tests/programs_under_test.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <stdio.h>
 #include <string.h>
+#include <wchar.h>
 
 #include "client_link/client_channel.h"
 #include "gtest/gtest.h"
@@ -11,6 +14,9 @@ namespace {
 
 constexpr DWORD loader_time_limit_ms = 60000;
 constexpr DWORD client_start_limit_ms = 30000;
+// How this program, started with --on-console, tells that it could not
+// show the loader's run: no loader ends so.
+constexpr DWORD console_not_shown = 99;
 
 std::string read_until_closed(HANDLE pipe) {
   std::string bytes;
@@ -87,6 +93,82 @@ std::string ansi_path(const std::wstring& path) {
   return narrow(std::wstring(short_path, length));
 }
 
+std::wstring this_program_utf16() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  return std::wstring(path, length);
+}
+
+std::wstring command_line_of(const std::wstring& program,
+                             const std::vector<std::wstring>& arguments) {
+  std::wstring command_line = quote_argument(program);
+  for (const std::wstring& argument : arguments) command_line += L" " + quote_argument(argument);
+  return command_line;
+}
+
+std::wstring screen_line(HANDLE screen, SHORT width, SHORT row) {
+  std::wstring line(width, L' ');
+  DWORD got = 0;
+  ReadConsoleOutputCharacterW(screen, &line[0], DWORD(width), COORD{0, row}, &got);
+  line.resize(got);
+  line.erase(line.find_last_not_of(L' ') + 1);
+  return line;
+}
+
+DWORD not_shown(const std::wstring& what, std::wstring* report) {
+  *report = what + L" failed, error " + std::to_wstring(GetLastError());
+  return console_not_shown;
+}
+
+// The loader's run on this process's console, then the probe; `report` gets
+// the probe's line, then the loader's lines, each ended by a line feed.
+DWORD show_on_this_console(unsigned output_code_page, const std::wstring& probe,
+                           std::wstring loader_command_line, std::wstring* report) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE screen =
+      CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  &inherit, OPEN_EXISTING, 0, nullptr);
+  if (screen == INVALID_HANDLE_VALUE) return not_shown(L"opening CONOUT$", report);
+  if (!SetConsoleOutputCP(output_code_page)) return not_shown(L"SetConsoleOutputCP", report);
+
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = screen;
+  startup.hStdError = screen;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, &loader_command_line[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                      &startup, &process)) {
+    return not_shown(L"CreateProcessW(" + loader_command_line + L")", report);
+  }
+  CloseHandle(process.hThread);
+  if (WaitForSingleObject(process.hProcess, loader_time_limit_ms) != WAIT_OBJECT_0) {
+    TerminateProcess(process.hProcess, 0xDEAD);
+    WaitForSingleObject(process.hProcess, INFINITE);
+  }
+  DWORD status = 0;
+  GetExitCodeProcess(process.hProcess, &status);
+  CloseHandle(process.hProcess);
+
+  CONSOLE_SCREEN_BUFFER_INFO info = {};
+  if (!GetConsoleScreenBufferInfo(screen, &info)) {
+    return not_shown(L"GetConsoleScreenBufferInfo", report);
+  }
+  std::wstring lines;
+  for (SHORT row = 0; row <= info.dwCursorPosition.Y; ++row) {
+    lines += screen_line(screen, info.dwSize.X, row) + L"\n";
+  }
+  const COORD probe_at = {0, SHORT(info.dwCursorPosition.Y + 1)};
+  SetConsoleCursorPosition(screen, probe_at);
+  const int probe_file = _open_osfhandle(intptr_t(screen), _O_TEXT);  // closed with `screen`
+  if (probe_file < 0) return not_shown(L"_open_osfhandle", report);
+  const std::string bytes = narrow(probe);
+  _write(probe_file, bytes.data(), unsigned(bytes.size()));
+  *report = screen_line(screen, info.dwSize.X, probe_at.Y) + L"\n" + lines;
+  _close(probe_file);
+  return status;
+}
+
 HANDLE inheritable_pipe(HANDLE* read_end) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE write_end = nullptr;
@@ -109,10 +191,8 @@ void name_programs_under_test(const std::wstring& loader, const std::wstring& cl
 }
 
 std::wstring folder_of_this_program_utf16() {
-  wchar_t path[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
-  std::wstring folder(path, length);
-  return folder.substr(0, folder.find_last_of(L"\\/"));
+  const std::wstring path = this_program_utf16();
+  return path.substr(0, path.find_last_of(L"\\/"));
 }
 
 std::string folder_of_this_program() { return ansi_path(folder_of_this_program_utf16()); }
@@ -145,8 +225,7 @@ std::wstring widen(const std::string& text) {
 }
 
 started_loader start_loader(const std::vector<std::wstring>& arguments) {
-  std::wstring command_line = quote_argument(programs_under_test().loader_utf16);
-  for (const std::wstring& argument : arguments) command_line += L" " + quote_argument(argument);
+  const std::wstring command_line = command_line_of(programs_under_test().loader_utf16, arguments);
 
   started_loader loader;
   HANDLE output_write = inheritable_pipe(&loader.output);
@@ -217,6 +296,64 @@ loader_run run_loader(const std::vector<std::wstring>& arguments) {
 
 loader_run run_loader(const std::vector<std::string>& arguments) {
   return finish_loader(start_loader(arguments));
+}
+
+console_screen run_loader_on_console(unsigned output_code_page, const std::wstring& probe,
+                                     const std::vector<std::wstring>& arguments) {
+  console_screen screen;
+  const std::wstring command_line = command_line_of(
+      this_program_utf16(), {L"--on-console=" + std::to_wstring(output_code_page), probe,
+                             command_line_of(programs_under_test().loader_utf16, arguments)});
+  HANDLE report = nullptr;
+  HANDLE report_write = inheritable_pipe(&report);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+  startup.wShowWindow = SW_HIDE;
+  startup.hStdOutput = report_write;
+  startup.hStdError = report_write;
+  PROCESS_INFORMATION process = {};
+  std::vector<wchar_t> writable(command_line.begin(), command_line.end());
+  writable.push_back(L'\0');
+  const BOOL started = CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE,
+                                      CREATE_NEW_CONSOLE, nullptr, nullptr, &startup, &process);
+  const DWORD error = GetLastError();
+  CloseHandle(report_write);
+  const std::string bytes = read_until_closed(report);
+  if (!started) {
+    screen.failure =
+        L"CreateProcessW(" + command_line + L") failed, error " + std::to_wstring(error);
+    return screen;
+  }
+  CloseHandle(process.hThread);
+  WaitForSingleObject(process.hProcess, INFINITE);
+  GetExitCodeProcess(process.hProcess, &screen.exit_status);
+  CloseHandle(process.hProcess);
+
+  std::wstring text(bytes.size() / sizeof(wchar_t), L'\0');
+  memcpy(&text[0], bytes.data(), text.size() * sizeof(wchar_t));
+  if (screen.exit_status == console_not_shown) {
+    screen.failure = text;
+    return screen;
+  }
+  for (size_t at = 0, end; (end = text.find(L'\n', at)) != std::wstring::npos; at = end + 1) {
+    if (at == 0) {
+      screen.probe_shown = text.substr(0, end);
+    } else {
+      screen.lines.push_back(text.substr(at, end - at));
+    }
+  }
+  return screen;
+}
+
+int show_loader_on_console(unsigned output_code_page, const std::wstring& probe,
+                           const std::wstring& loader_command_line) {
+  std::wstring report;
+  const DWORD status = show_on_this_console(output_code_page, probe, loader_command_line, &report);
+  DWORD written = 0;
+  WriteFile(GetStdHandle(STD_OUTPUT_HANDLE), report.data(), DWORD(report.size() * sizeof(wchar_t)),
+            &written, nullptr);
+  return int(status);
 }
 
 stand_in_client::stand_in_client(client_options options) {

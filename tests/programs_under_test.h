@@ -59,6 +59,26 @@ loader_run finish_loader(started_loader loader);
 loader_run run_loader(const std::vector<std::wstring>& arguments);
 loader_run run_loader(const std::vector<std::string>& arguments);
 
+// What a console of its own shows once the loader has run there with
+// `arguments`, the console set to show 8-bit text in `output_code_page`.
+// This program, started again with --on-console, owns that console, so that
+// the test's own console, if it has one, is left as it is.
+struct console_screen {
+  std::vector<std::wstring> lines;  // from the top to the cursor's line, trailing blanks cut
+  // `probe` written on the next line as 8-bit text in the ANSI code page,
+  // through the C runtime, as the loader once wrote its lines: whether it
+  // shows as typed tells whether this console shows bytes in its own code page.
+  std::wstring probe_shown;
+  DWORD exit_status = 0;
+  std::wstring failure;  // why nothing could be shown, or empty
+};
+console_screen run_loader_on_console(unsigned output_code_page, const std::wstring& probe,
+                                     const std::vector<std::wstring>& arguments);
+// The other end, in the program started with --on-console; returns the
+// loader's exit status.
+int show_loader_on_console(unsigned output_code_page, const std::wstring& probe,
+                           const std::wstring& loader_command_line);
+
 struct received_command {
   unsigned long long wparam;
   long long lparam;

@@ -15,9 +15,15 @@
 // refuses to run in any ANSI code page but N: under Wine a missing locale
 // would otherwise quietly run the tests in another. The arguments are read
 // in UTF-16, as the paths may hold characters outside the code page.
+// --on-console=CODE_PAGE PROBE LOADER_COMMAND_LINE is this program started
+// by run_loader_on_console, on a console of its own.
 int main() {
   int argc = 0;
   wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (argc == 4 && wcsncmp(argv[1], L"--on-console=", 13) == 0) {
+    const unsigned code_page = static_cast<unsigned>(wcstoul(argv[1] + 13, nullptr, 10));
+    return show_loader_on_console(code_page, argv[2], argv[3]);
+  }
   ::testing::InitGoogleTest(&argc, argv);
   std::wstring loader = programs_under_test().loader_utf16;
   std::wstring client = programs_under_test().client_utf16;
