@@ -1,18 +1,18 @@
 #!/usr/bin/env bash
 # try_prefix_test.sh SOURCE
 # scripts/try's own Wine prefix, kept in the user's cache, and try stopped
-# by Ctrl+C. First Ctrl+C, at moments of a first try, the prefix's making
-# among them, typed on a terminal and sent as a signal to try's process
-# group: try must say at once that it stops, end within 30 s, and leave no
-# Wine running, no unfinished prefix and nothing of Wine's in the temporary
-# folder. Then two trys at once on a machine that lacks a package: the
-# second install-deps waits for the first, and both trys deliver. Then
-# Ctrl+C again, with the prefix kept, which must stay. Then the prefix's
-# states: taken as it is by the next try, made again when a first run was
-# cut short (the prefix lacks the mark try leaves once its set-up is
-# complete) or when the stand-in client cannot make its window there, and
-# waited for while another try holds it. Last, try --remove-prefix leaves
-# nothing behind.
+# by Ctrl+C. First Ctrl+C, at moments of a first try, the installing of a
+# missing package (apt-get stubbed) and the prefix's making among them,
+# typed on a terminal and sent as a signal to try's process group: try must
+# say at once that it stops, end within 30 s, and leave no Wine running, no
+# unfinished prefix and nothing of Wine's in the temporary folder. Then two
+# trys at once on that machine without the package: the second install-deps
+# waits for the first, and both trys deliver. Then Ctrl+C again, with the
+# prefix kept, which must stay. Then the prefix's states: taken as it is by
+# the next try, made again when a first run was cut short (the prefix lacks
+# the mark try leaves once its set-up is complete) or when the stand-in
+# client cannot make its window there, and waited for while another try
+# holds it. Last, try --remove-prefix leaves nothing behind.
 set -euo pipefail
 source=$1
 work=$(mktemp -d /tmp/varnock-try-prefix.XXXXXX)
@@ -89,8 +89,31 @@ open(log, "wb").write(text)
 since = lambda moment: "%.2f" % (moment - sent) if sent and moment else "-"
 print(since(said), since(ended), status)
 '
-# how | after a line that matches | seconds later
+# A machine without one of try's packages: on PATH each tool of this
+# machine but ninja, and an apt-get that, as apt-get does, fails at once
+# while another holds its lock, and otherwise installs ninja, in 12 s.
+bin=$work/bin
+mkdir "$bin"
+IFS=: read -ra folders <<<"$PATH"
+for folder in "${folders[@]}"; do
+  [[ $folder != /* ]] || cp -sn "$folder"/* "$bin" 2>/dev/null || true
+done
+rm -f "$bin/ninja" "$bin/apt-get" "$bin/sudo"
+cat >"$bin/apt-get" <<EOF
+#!/bin/sh
+exec 7>"$work/apt-get.lock"
+flock -n 7 || { echo "E: Could not get lock $work/apt-get.lock" >&2; exit 100; }
+echo "\$*" >>"$work/apt-get.calls"
+case \$1 in
+  update) sleep 1 ;;
+  install) sleep 12 && ln -s "$(command -v ninja)" "$bin/ninja" ;;
+esac
+EOF
+printf '#!/bin/sh\nexec env "$@"\n' >"$bin/sudo"
+chmod +x "$bin/apt-get" "$bin/sudo"
+# how | after a line that matches | seconds later | on the machine without ninja
 first_try_stops=(
+  "typed|^install-deps: downloading|2|yes"
   "signal|^try: building|0"
   "signal|^try: making the Wine prefix|1"
   "signal|^try: making the Wine prefix|9"
@@ -98,13 +121,18 @@ first_try_stops=(
   "typed|^try: making the Wine prefix|8"
 )
 kept_prefix_stops=(
-  "signal|^try: starting the stand-in client|0"
-  "typed|^try: starting the stand-in client|0"
+  "signal|^try: starting the stand-in client|0.3"
+  "typed|^try: starting the stand-in client|0.3"
 )
 stop_try() {  # stop_try ROW first|kept
-  local how trigger delay said ended status problems=() last
-  IFS='|' read -r how trigger delay <<<"$1"
-  read -r said ended status < <(python3 -c "$ctrl_c" "$how" "$trigger" "$delay" "$work/log" "${try[@]}")
+  local how trigger delay without_ninja said ended status problems=() last path=$PATH
+  IFS='|' read -r how trigger delay without_ninja <<<"$1"
+  if [ -n "$without_ninja" ]; then
+    rm -f "$bin/ninja"
+    path=$bin
+  fi
+  read -r said ended status < <(python3 -c "$ctrl_c" "$how" "$trigger" "$delay" "$work/log" \
+                                  env PATH="$path" "${try[@]}")
   last=$(sed '/<Ctrl+C>/q' "$work/log" | sed 's/<Ctrl+C>.*//' | tr -d '\r' | grep -v '^ *$' | tail -n 1 || true)
   echo "Ctrl+C ($how) $delay s after '$trigger', at '${last:0:50}': said that it stops after $said s, ended after $ended s, status $status"
   [ "$status" = 130 ] || problems+=("status $status, not 130")
@@ -129,29 +157,8 @@ stop_try() {  # stop_try ROW first|kept
 }
 for row in "${first_try_stops[@]}"; do stop_try "$row" first; done
 
-# A machine without one of try's packages, and a second try started with
-# the first: the trys find on PATH each tool of this machine but ninja, and
-# an apt-get that, as apt-get does, fails at once while another holds its
-# lock, and otherwise installs ninja, in 12 s.
-bin=$work/bin
-mkdir "$bin"
-IFS=: read -ra folders <<<"$PATH"
-for folder in "${folders[@]}"; do
-  [[ $folder != /* ]] || cp -sn "$folder"/* "$bin" 2>/dev/null || true
-done
-rm -f "$bin/ninja" "$bin/apt-get" "$bin/sudo"
-cat >"$bin/apt-get" <<EOF
-#!/bin/sh
-exec 7>"$work/apt-get.lock"
-flock -n 7 || { echo "E: Could not get lock $work/apt-get.lock" >&2; exit 100; }
-echo "\$*" >>"$work/apt-get.calls"
-case \$1 in
-  update) sleep 1 ;;
-  install) sleep 12 && ln -s "$(command -v ninja)" "$bin/ninja" ;;
-esac
-EOF
-printf '#!/bin/sh\nexec env "$@"\n' >"$bin/sudo"
-chmod +x "$bin/apt-get" "$bin/sudo"
+# Two trys at once there.
+rm -f "$bin/ninja" "$work/apt-get.calls"
 for n in 1 2; do
   (status=0
    PATH=$bin "${try[@]}" >"$work/out$n" 2>"$work/log$n" || status=$?
