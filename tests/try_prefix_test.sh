@@ -131,6 +131,12 @@ stop_try() {  # stop_try ROW first|kept
     rm -f "$bin/ninja"
     path=$bin
   fi
+  # With Wine to start as well, the client's start lasts a second or two,
+  # long enough to be stopped in.
+  if [ "$2" = kept ]; then
+    WINEPREFIX=$prefix /usr/lib/wine/wineserver -k 2>/dev/null || true
+    WINEPREFIX=$prefix /usr/lib/wine/wineserver -w
+  fi
   read -r said ended status < <(python3 -c "$ctrl_c" "$how" "$trigger" "$delay" "$work/log" \
                                   env PATH="$path" "${try[@]}")
   last=$(sed '/<Ctrl+C>/q' "$work/log" | sed 's/<Ctrl+C>.*//' | tr -d '\r' | grep -v '^ *$' | tail -n 1 || true)
