@@ -10,9 +10,11 @@
 # The date is SOURCE_DATE_EPOCH when it is set, else the date of the commit
 # checked out now, from git, but only when git's top-level folder is this
 # source tree itself: a tree exported into another, unrelated repository
-# would otherwise take that repository's date. A zip entry holds dates from
-# 1980 to 2107 (strip-nondeterminism moves an earlier one to 1980 and wraps
-# a later one), so no other date is taken.
+# would otherwise take that repository's date. A zip entry holds its date
+# twice: as a DOS date, from 1980 to 2107 (strip-nondeterminism moves an
+# earlier one to 1980), and in its extended timestamp as 32-bit Unix time,
+# which ends at 2106-02-07 06:28:15 UTC and wraps past it. No other date is
+# taken.
 
 # varnock_zip_date(SOURCE_DIR DATE_VAR PROBLEM_VAR): PROBLEM_VAR is empty
 # when DATE_VAR holds the date.
@@ -59,8 +61,8 @@ function(varnock_zip_date source_dir date_var problem_var)
   # Ten digits at most before comparing, so that no number is too long for it.
   set(seconds "${CMAKE_MATCH_1}")
   string(LENGTH "${seconds}" digits)
-  if(digits GREATER 10 OR seconds LESS 315576060 OR seconds GREATER 4354819198)
-    set(${problem_var} "${origin} ${date}, a time that a zip entry cannot hold as given: give SOURCE_DATE_EPOCH from 315576060 (1980-01-01 12:01:00 UTC) to 4354819198 (2107-12-31 23:59:58 UTC)" PARENT_SCOPE)
+  if(digits GREATER 10 OR seconds LESS 315576060 OR seconds GREATER 4294967295)
+    set(${problem_var} "${origin} ${date}, a time that a zip entry cannot hold as given: give SOURCE_DATE_EPOCH from 315576060 (1980-01-01 12:01:00 UTC) to 4294967295 (2106-02-07 06:28:15 UTC)" PARENT_SCOPE)
     return()
   endif()
   set(${date_var} "${date}" PARENT_SCOPE)

@@ -130,16 +130,18 @@ refused "git cannot tell this commit's date" env -u SOURCE_DATE_EPOCH "$exported
 refused "another repository's, not this source tree" env -u SOURCE_DATE_EPOCH \
   "$outer/vendored-varnock/scripts/make-release" "$new_dir" test-owner/test-repo
 refused "is not a number of seconds" env SOURCE_DATE_EPOCH=yesterday "$make_release" "$new_dir" test-owner/test-repo
-# Before 1980-01-01 12:01:00 or after 2107-12-31 23:59:58 UTC; the last is
-# 2^64 + 1700000000, which 64-bit arithmetic would take for 2023.
-for epoch in 0 315000000 315576059 4354819199 4354819200 99999999999 18446744075409551616; do
+# Before 1980-01-01 12:01:00 or after 2106-02-07 06:28:15 UTC (2^32 - 1,
+# past which a zip entry's extended timestamp wraps, though its DOS date
+# goes on to 2107); the last is 2^64 + 1700000000, which 64-bit arithmetic
+# would take for 2023.
+for epoch in 0 315000000 315576059 4294967296 4354819198 99999999999 18446744075409551616; do
   refused "a time that a zip entry cannot hold as given" env SOURCE_DATE_EPOCH="$epoch" "$make_release" \
     "$new_dir" test-owner/test-repo
 done
 # The first and last dates a zip holds, and git's, get past the date's
 # checks to OUT_DIR's.
 for folder in "${unwritable[@]}"; do
-  for epoch in "" 315576060 4354819198; do
+  for epoch in "" 315576060 4294967295; do
     refused "OUT_DIR '$folder' cannot be written" env SOURCE_DATE_EPOCH="$epoch" "$make_release" \
       "$folder" test-owner/test-repo
   done

@@ -169,6 +169,32 @@ DWORD show_on_this_console(unsigned output_code_page, const std::wstring& probe,
   return status;
 }
 
+// Under load Wine now and then fails to start a process for reasons of its
+// own (error 1359, ERROR_INTERNAL_ERROR): such a start is tried again a few
+// times, each failure told in the test's output, before the test takes it
+// as failed. A program that is missing, or is none, is not tried again.
+bool create_process_retrying(const std::wstring& command_line, BOOL inherit_handles,
+                             STARTUPINFOW& startup, PROCESS_INFORMATION& process) {
+  constexpr int attempts = 5;
+  for (int attempt = 1;; ++attempt) {
+    // CreateProcessW may write into the command line.
+    std::vector<wchar_t> writable(command_line.begin(), command_line.end());
+    writable.push_back(L'\0');
+    if (CreateProcessW(nullptr, writable.data(), nullptr, nullptr, inherit_handles, 0, nullptr,
+                       nullptr, &startup, &process)) {
+      return true;
+    }
+    const DWORD error = GetLastError();
+    const bool lasting = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ||
+                         error == ERROR_BAD_EXE_FORMAT;
+    fprintf(stderr, "CreateProcessW(%ls) failed, error %lu (attempt %d of %d)%s\n",
+            command_line.c_str(), error, attempt, attempts,
+            lasting || attempt == attempts ? "" : ": trying again");
+    if (lasting || attempt == attempts) return false;
+    Sleep(200 * attempt);
+  }
+}
+
 HANDLE inheritable_pipe(HANDLE* read_end) {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE write_end = nullptr;
@@ -237,15 +263,9 @@ started_loader start_loader(const std::vector<std::wstring>& arguments) {
   startup.hStdOutput = output_write;
   startup.hStdError = errors_write;
   PROCESS_INFORMATION process = {};
-  std::vector<wchar_t> writable(command_line.begin(), command_line.end());
-  writable.push_back(L'\0');
-  if (CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                     &startup, &process)) {
+  if (create_process_retrying(command_line, TRUE, startup, process)) {
     CloseHandle(process.hThread);
     loader.process = process.hProcess;
-  } else {
-    fprintf(stderr, "CreateProcessW(%ls) failed, error %lu\n", command_line.c_str(),
-            GetLastError());
   }
   // Only the child holds the write ends now, so reads end when it does.
   CloseHandle(output_write);
@@ -380,16 +400,9 @@ stand_in_client::stand_in_client(client_options options) {
   if (options.window_class != client_window_class) {
     command_line += L" --class " + quote_argument(widen(options.window_class));
   }
-  std::vector<wchar_t> writable(command_line.begin(), command_line.end());
-  writable.push_back(L'\0');
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
-  if (!CreateProcessW(nullptr, writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                      &startup, &process_)) {
-    fprintf(stderr, "CreateProcessW(%ls) failed, error %lu\n", command_line.c_str(),
-            GetLastError());
-    return;
-  }
+  if (!create_process_retrying(command_line, FALSE, startup, process_)) return;
   // Ready once its window can be found, among the top-level windows or the
   // message-only ones, and it must be this client's window.
   const HWND parent = options.message_only ? HWND_MESSAGE : nullptr;

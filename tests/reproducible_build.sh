@@ -13,7 +13,8 @@
 # must give the zip of a tree configured at that next commit (cpack reads
 # the date when it runs); and cpack must refuse, writing no zip, a
 # SOURCE_DATE_EPOCH that a zip entry cannot hold, and the date of another
-# repository around the sources when they are not a repository of their own.
+# repository around the sources when they are not a repository of their own;
+# and the last date a zip entry holds must be the date of every entry.
 set -euo pipefail
 source=$1 toolchain=$2 work=$3
 rm -rf "$work"
@@ -152,9 +153,41 @@ refuses() {  # refuses MESSAGE SOURCE_DATE_EPOCH
     echo "cpack with SOURCE_DATE_EPOCH '$2' refused: $1"
   fi
 }
-for epoch in 0 315000000 4354819200 99999999999; do
+for epoch in 0 315000000 4294967296 99999999999; do
   refuses "a time that a zip entry cannot hold as given" "$epoch"
 done
+# The last date that a zip entry holds whole: every entry's extended
+# timestamp (0x5455), 32-bit Unix time, is that very second, and its DOS
+# date, in steps of 2 s, the one before.
+rm -f "$after/$zip"
+(cd "$after" && SOURCE_DATE_EPOCH=4294967295 cpack >/dev/null) || echo "cpack with SOURCE_DATE_EPOCH 4294967295 failed"
+python3 - "$after/$zip" <<'EOF' || status=1
+import os, struct, sys, zipfile
+
+def modified(extra):
+    times, at = [], 0
+    while at + 4 <= len(extra):
+        field, size = struct.unpack_from("<HH", extra, at)
+        if field == 0x5455 and size >= 5 and extra[at + 4] & 1:
+            times.append(struct.unpack_from("<I", extra, at + 5)[0])
+        at += 4 + size
+    return times
+
+if not os.path.exists(sys.argv[1]):
+    sys.exit("cpack with SOURCE_DATE_EPOCH 4294967295 made no zip")
+wrong = []
+with zipfile.ZipFile(sys.argv[1]) as archive, open(sys.argv[1], "rb") as raw:
+    for entry in archive.infolist():
+        raw.seek(entry.header_offset + 26)
+        name_length, extra_length = struct.unpack("<HH", raw.read(4))
+        raw.seek(name_length, 1)
+        local, central = modified(raw.read(extra_length)), modified(entry.extra)
+        if local != [4294967295] or central != [4294967295] or entry.date_time != (2106, 2, 7, 6, 28, 14):
+            wrong.append("%s: extended timestamp %s in its local header, %s in the central directory, "
+                         "DOS date %s" % (entry.filename, local, central, entry.date_time))
+print("\n".join(wrong) or "cpack with SOURCE_DATE_EPOCH 4294967295: every entry dated 2106-02-07 06:28:15 UTC")
+sys.exit(1 if wrong else 0)
+EOF
 mv "$repository/.git" "$work/varnock.git"
 refuses "another repository's, not this source tree" ""
 
