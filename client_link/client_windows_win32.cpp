@@ -49,12 +49,14 @@ BOOL CALLBACK keep_client_window(HWND window, LPARAM context) {
   return FALSE;
 }
 
+// A window that closes between the search that gave it and the question
+// asked of it gives no answer: the search runs again, a few times at most.
+constexpr int window_lookups = 8;
+
 // The class's atom, from a window the search gives; 0 when there is none.
-// A window that closes as it is asked gives 0 too: the search runs again.
-constexpr int atom_lookups = 8;
 
 ATOM client_class_atom() {
-  for (int lookup = 0; lookup < atom_lookups; ++lookup) {
+  for (int lookup = 0; lookup < window_lookups; ++lookup) {
     const HWND window = FindWindowExA(nullptr, nullptr, client_window_class, nullptr);
     if (!window) return 0;
     if (const ATOM atom = GetClassWord(window, GCW_ATOM)) return atom;
@@ -65,7 +67,7 @@ ATOM client_class_atom() {
 // The parent of every message-only window; null when no message-only window
 // of the class exists, and so none could have been sent anything.
 HWND message_only_parent() {
-  for (int lookup = 0; lookup < atom_lookups; ++lookup) {
+  for (int lookup = 0; lookup < window_lookups; ++lookup) {
     const HWND window = FindWindowExA(HWND_MESSAGE, nullptr, client_window_class, nullptr);
     if (!window) return nullptr;
     if (const HWND parent = GetAncestor(window, GA_PARENT)) return parent;

@@ -373,6 +373,16 @@ int times_received(const std::vector<received_command>& received, const std::str
   return times;
 }
 
+// What two clients received since the last call, together; `second` may be null.
+std::vector<received_command> new_commands_of(stand_in_client& first, stand_in_client* second) {
+  std::vector<received_command> received = first.new_commands();
+  if (second) {
+    const std::vector<received_command> at_second = second->new_commands();
+    received.insert(received.end(), at_second.begin(), at_second.end());
+  }
+  return received;
+}
+
 // A named event the test sets to let a stand-in client go on.
 struct client_gate {
   explicit client_gate(const std::string& what)
@@ -556,11 +566,7 @@ TEST_F(LoaderTest, LoadersKilledBeforeMircDealtWithTheirMessagesNeverMakeAComman
     const loader_run result = finish_loader(next);
     EXPECT_EQ(result.output, banner + progress_line("load", next_path) + complete) << c.what;
     EXPECT_EQ(result.exit_status, 0u) << c.what;
-    std::vector<received_command> received = first.new_commands();
-    if (second) {
-      const std::vector<received_command> at_second = second->new_commands();
-      received.insert(received.end(), at_second.begin(), at_second.end());
-    }
+    const std::vector<received_command> received = new_commands_of(first, second.get());
     EXPECT_EQ(times_received(received, command_for("load", next_path)), 1)
         << c.what << ": times the next loader's command was performed";
     for (int i = 0; i < c.killed; ++i) {
@@ -668,9 +674,7 @@ TEST_F(LoaderTest, AMircMovingInTheZOrderHidesNoBusyMircFromTheNextLoader) {
     EXPECT_EQ(result.output, banner + progress_line("load", next_path) + complete)
         << "round " << round;
     EXPECT_EQ(result.exit_status, 0u) << "round " << round;
-    std::vector<received_command> received = busy.new_commands();
-    const std::vector<received_command> at_other = other.new_commands();
-    received.insert(received.end(), at_other.begin(), at_other.end());
+    const std::vector<received_command> received = new_commands_of(busy, &other);
     EXPECT_EQ(times_received(received, command_for("load", next_path)), 1)
         << "round " << round << ": times the next loader's command was performed";
     EXPECT_EQ(times_received(received, command_for("load", killed_path)), 0)
@@ -705,9 +709,7 @@ TEST_F(LoaderTest, ALoaderKilledAtABusyMessageOnlyMircLeavesTheNextCommandPerfor
 
   EXPECT_EQ(result.output, banner + progress_line("load", next_path) + complete);
   EXPECT_EQ(result.exit_status, 0u);
-  std::vector<received_command> received = busy.new_commands();
-  const std::vector<received_command> at_top_level = top_level.new_commands();
-  received.insert(received.end(), at_top_level.begin(), at_top_level.end());
+  const std::vector<received_command> received = new_commands_of(busy, &top_level);
   EXPECT_EQ(times_received(received, command_for("load", next_path)), 1)
       << "times the next loader's command was performed";
   EXPECT_EQ(times_received(received, command_for("load", killed_path)), 0)

@@ -174,14 +174,15 @@ DWORD show_on_this_console(unsigned output_code_page, const std::wstring& probe,
 // times, each failure told in the test's output, before the test takes it
 // as failed. A program that is missing, or is none, is not tried again.
 bool create_process_retrying(const std::wstring& command_line, BOOL inherit_handles,
-                             STARTUPINFOW& startup, PROCESS_INFORMATION& process) {
+                             DWORD creation_flags, STARTUPINFOW& startup,
+                             PROCESS_INFORMATION& process) {
   constexpr int attempts = 5;
   for (int attempt = 1;; ++attempt) {
     // CreateProcessW may write into the command line.
     std::vector<wchar_t> writable(command_line.begin(), command_line.end());
     writable.push_back(L'\0');
-    if (CreateProcessW(nullptr, writable.data(), nullptr, nullptr, inherit_handles, 0, nullptr,
-                       nullptr, &startup, &process)) {
+    if (CreateProcessW(nullptr, writable.data(), nullptr, nullptr, inherit_handles, creation_flags,
+                       nullptr, nullptr, &startup, &process)) {
       return true;
     }
     const DWORD error = GetLastError();
@@ -263,7 +264,7 @@ started_loader start_loader(const std::vector<std::wstring>& arguments) {
   startup.hStdOutput = output_write;
   startup.hStdError = errors_write;
   PROCESS_INFORMATION process = {};
-  if (create_process_retrying(command_line, TRUE, startup, process)) {
+  if (create_process_retrying(command_line, TRUE, 0, startup, process)) {
     CloseHandle(process.hThread);
     loader.process = process.hProcess;
   }
@@ -333,16 +334,12 @@ console_screen run_loader_on_console(unsigned output_code_page, const std::wstri
   startup.hStdOutput = report_write;
   startup.hStdError = report_write;
   PROCESS_INFORMATION process = {};
-  std::vector<wchar_t> writable(command_line.begin(), command_line.end());
-  writable.push_back(L'\0');
-  const BOOL started = CreateProcessW(nullptr, writable.data(), nullptr, nullptr, TRUE,
-                                      CREATE_NEW_CONSOLE, nullptr, nullptr, &startup, &process);
-  const DWORD error = GetLastError();
+  const bool started =
+      create_process_retrying(command_line, TRUE, CREATE_NEW_CONSOLE, startup, process);
   CloseHandle(report_write);
   const std::string bytes = read_until_closed(report);
   if (!started) {
-    screen.failure =
-        L"CreateProcessW(" + command_line + L") failed, error " + std::to_wstring(error);
+    screen.failure = L"CreateProcessW(" + command_line + L") failed: its error is above";
     return screen;
   }
   CloseHandle(process.hThread);
@@ -402,7 +399,7 @@ stand_in_client::stand_in_client(client_options options) {
   }
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
-  if (!create_process_retrying(command_line, FALSE, startup, process_)) return;
+  if (!create_process_retrying(command_line, FALSE, 0, startup, process_)) return;
   // Ready once its window can be found, among the top-level windows or the
   // message-only ones, and it must be this client's window.
   const HWND parent = options.message_only ? HWND_MESSAGE : nullptr;
