@@ -658,7 +658,10 @@ TEST_F(LoaderTest, AMircMovingInTheZOrderHidesNoBusyMircFromTheNextLoader) {
     busy_gate.shut();
     restacking.shut();
     // Still, the moving window goes to the bottom: the killed loader's
-    // command goes to the busy one.
+    // command goes to the busy one. The moving client reads messages
+    // between two moves: once it has answered one, it finds the event
+    // unset, and its last move is to the bottom.
+    SendMessageA(other.window(), WM_NULL, 0, 0);
     for (int tries = 0; tries < 500 && FindWindowA(client_window_class, nullptr) != busy.window();
          ++tries) {
       Sleep(10);
