@@ -8,6 +8,7 @@
 # (0, or 77 and that line). VARNOCK_ALSO_NEEDS_WINE names the other Wine, for
 # a test that also runs a program of the other bitness.
 set -euo pipefail
+source "$(dirname "$0")/wine.sh"
 for wine in "$1" ${VARNOCK_ALSO_NEEDS_WINE:+"$VARNOCK_ALSO_NEEDS_WINE"}; do
   status=0
   "$wine" --version >/dev/null 2>&1 || status=$?

@@ -10,7 +10,8 @@ wineserver=$(dirname "$wine")/wineserver
 # 32- and 64-bit programs both run in it, whichever build's tests use it.
 boot=$wine
 [ -x "$(dirname "$wine")/wine64" ] && boot=$(dirname "$wine")/wine64
-export WINEPREFIX=$prefix WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" LC_ALL=C.UTF-8
+source "$(dirname "$0")/wine.sh"
+export WINEPREFIX=$prefix LC_ALL=C.UTF-8
 
 # Ends the prefix's wineserver and removes the prefix, with the folder of
 # the wineserver's socket, which outlives the server: server-DEV-INODE,

@@ -19,5 +19,5 @@ function(varnock_run_under_wine locale)
   set_tests_properties(${ARGN} PROPERTIES
     FIXTURES_REQUIRED wine_prefix
     SKIP_RETURN_CODE 77
-    ENVIRONMENT "WINEPREFIX=${varnock_wine_prefix};WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=;LC_ALL=${locale}")
+    ENVIRONMENT "WINEPREFIX=${varnock_wine_prefix};LC_ALL=${locale}")
 endfunction()
