@@ -12,5 +12,5 @@ wine_of() {
 
 # windows_path PATH: how Wine, in $WINEPREFIX, names that Linux path.
 windows_path() {
-  "$wine" winepath -w "$1" 2>/dev/null
+  "${wine:?}" winepath -w "$1" 2>/dev/null
 }
