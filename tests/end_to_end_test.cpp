@@ -1,7 +1,10 @@
 // The loader as its users meet it: the real varnock.exe, run as a child
 // process against a stand-in client, its output compared byte for byte.
-// Whether the exchange closes its handles cannot be seen from outside a
-// process that has exited, so those tests run the exchange in-process.
+// The exchange must also close its handles to the mapping and the lock
+// before it returns. A loader's run cannot show that: the system closes a
+// process's handles when it exits. So a few tests also run the exchange in
+// this process, which outlives it, and then look whether the channel's
+// names still open.
 #include <windows.h>
 
 #include <string.h>
@@ -90,6 +93,8 @@ class LoaderTest : public ::testing::Test {
 
   // The loader, and the exchange run in this process, both find the mapping
   // under the client's name unfit to write into, and the client hears nothing.
+  // It runs here too so that its handles can be looked for after: no other
+  // test takes its way out with the mapping open and nothing written into it.
   static void expect_mapping_refused(stand_in_client& client) {
     const loader_run result = run({"load", "away.mrc"});
     EXPECT_EQ(result.output, banner + progress_line("load", "away.mrc") + no_mapping);
@@ -227,9 +232,7 @@ TEST_F(LoaderTest, ReportsAMappingItCannotCreate) {
 }
 
 // The client's mapping exists, but read-only: the loader gets a handle to it
-// and no view to write its command into. Whether the exchange then closes its
-// handles is seen in this process: a loader's own handles are closed by the
-// system once it has exited, whatever it did, so its run cannot show that.
+// and no view to write its command into.
 TEST_F(LoaderTest, ReportsAMappingItCannotWriteInto) {
   if (running_under_wine()) {
     GTEST_SKIP() << "Wine gives a writable view of a read-only mapping, so the loader's view "
