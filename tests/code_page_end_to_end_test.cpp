@@ -17,13 +17,6 @@ namespace {
 
 using wide_arguments = std::vector<std::wstring>;
 
-const std::string bad_command = "Error - Bad Command";
-const std::string outside_code_page =
-    "Error - Script path has characters outside the ANSI code page\r\n";
-const std::string not_allowed =
-    "Error - Script path may not contain \", | or control characters\r\n";
-const std::string too_long = "Error - Script path too long\r\n";
-
 std::string describe(const wide_arguments& args) {
   std::string text;
   for (const std::wstring& arg : args) {

@@ -113,22 +113,18 @@ class LoaderTest : public ::testing::Test {
 };
 
 TEST_F(LoaderTest, RefusesBadCommandsWithoutContactingTheClient) {
-  struct bad_command {
+  struct refusal {
     arguments args;
     std::string message;
   };
-  const std::string bad = "Error - Bad Command";
-  const std::string too_long = "Error - Script path too long\r\n";
-  const std::string not_allowed =
-      "Error - Script path may not contain \", | or control characters\r\n";
-  const bad_command cases[] = {
-      {{}, bad + "\r\n"},
-      {{"load"}, bad + "\r\n"},
-      {{"Load", "away.mrc"}, bad},
-      {{"RELOAD", "away.mrc"}, bad},
-      {{"unload ", "away.mrc"}, bad},
-      {{"loadx", "away.mrc", "more"}, bad},
-      {{"", "away.mrc"}, bad},
+  const refusal cases[] = {
+      {{}, bad_command + "\r\n"},
+      {{"load"}, bad_command + "\r\n"},
+      {{"Load", "away.mrc"}, bad_command},
+      {{"RELOAD", "away.mrc"}, bad_command},
+      {{"unload ", "away.mrc"}, bad_command},
+      {{"loadx", "away.mrc", "more"}, bad_command},
+      {{"", "away.mrc"}, bad_command},
       {{"load", std::string(1012, 'a')}, too_long},
       {{"reload", std::string(1010, 'a')}, too_long},
       {{"unload", std::string(5000, 'a')}, too_long},
@@ -136,11 +132,11 @@ TEST_F(LoaderTest, RefusesBadCommandsWithoutContactingTheClient) {
       {{"reload", "C:\\a|b.mrc"}, not_allowed},
       {{"unload", "C:\\a.mrc\n/exit"}, not_allowed},
       {{"load", "C:\\a\tb.mrc"}, not_allowed},
-      {{"Load", "x\" | /exit"}, bad},
+      {{"Load", "x\" | /exit"}, bad_command},
   };
   stand_in_client client;
   ASSERT_TRUE(client.running());
-  for (const bad_command& c : cases) {
+  for (const refusal& c : cases) {
     expect_refused(run_loader(c.args), c.message, client, describe(c.args));
   }
 }
