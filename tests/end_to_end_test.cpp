@@ -23,13 +23,6 @@ namespace {
 
 using arguments = std::vector<std::string>;
 
-std::string describe(const arguments& args) {
-  std::string text;
-  for (const std::string& arg : args)
-    text += " [" + (arg.size() > 40 ? arg.substr(0, 40) + "..." : arg) + "]";
-  return "varnock" + text;
-}
-
 // Only Wine's ntdll exports wine_get_version.
 bool running_under_wine() {
   const HMODULE ntdll = GetModuleHandleA("ntdll.dll");
@@ -78,13 +71,8 @@ bool lock_name_opens() {
   return lock != nullptr;
 }
 
-class LoaderTest : public ::testing::Test {
+class LoaderTest : public EndToEndTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(FindWindowA(client_window_class, nullptr), nullptr)
-        << "a window of class mIRC is left from elsewhere; these tests need it gone";
-  }
-
   static loader_run run(const arguments& args) {
     loader_run result = run_loader(args);
     EXPECT_EQ(result.errors, "") << describe(args) << " wrote to standard error";
