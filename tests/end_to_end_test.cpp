@@ -281,6 +281,14 @@ TEST_F(LoaderTest, WritesOnlyItsTextAndTerminatorIntoAnExistingMapping) {
   CloseHandle(mapping);
 }
 
+// Times the client performed `command`: a message that found no mapping
+// performed nothing.
+int times_received(const std::vector<received_command>& received, const std::string& command) {
+  int times = 0;
+  for (const received_command& one : received) times += one.had_mapping && one.text == command;
+  return times;
+}
+
 // Loaders started together, as a file watcher or a parallel build starts
 // them, against a client slow enough for their exchanges to overlap.
 TEST_F(LoaderTest, LoadersStartedTogetherEachDeliverTheirOwnCommandOnce) {
@@ -299,14 +307,10 @@ TEST_F(LoaderTest, LoadersStartedTogetherEachDeliverTheirOwnCommandOnce) {
     EXPECT_EQ(result.exit_status, 0u) << "loader " << i;
     EXPECT_EQ(result.errors, "") << "loader " << i;
   }
-  std::vector<int> times_received(loader_count, 0);
-  for (const received_command& command : client.new_commands()) {
-    for (int i = 0; i < loader_count; ++i) {
-      if (command.text == command_for("reload", path_of(i))) ++times_received[i];
-    }
-  }
+  const std::vector<received_command> received = client.new_commands();
   for (int i = 0; i < loader_count; ++i) {
-    EXPECT_EQ(times_received[i], 1) << "times the client performed loader " << i << "'s command";
+    EXPECT_EQ(times_received(received, command_for("reload", path_of(i))), 1)
+        << "times the client performed loader " << i << "'s command";
   }
 }
 
@@ -353,12 +357,6 @@ struct held_sender_lock {
   }
   HANDLE handle;
 };
-
-int times_received(const std::vector<received_command>& received, const std::string& command) {
-  int times = 0;
-  for (const received_command& one : received) times += one.had_mapping && one.text == command;
-  return times;
-}
 
 // What two clients received since the last call, together; `second` may be null.
 std::vector<received_command> new_commands_of(stand_in_client& first, stand_in_client* second) {
