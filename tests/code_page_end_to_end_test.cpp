@@ -8,7 +8,6 @@
 #include <string>
 #include <vector>
 
-#include "client_link/client_channel.h"
 #include "gtest/gtest.h"
 #include "tests/loader_output.h"
 #include "tests/programs_under_test.h"
@@ -16,24 +15,6 @@
 namespace {
 
 using wide_arguments = std::vector<std::wstring>;
-
-const std::string bad_command = "Error - Bad Command";
-const std::string outside_code_page =
-    "Error - Script path has characters outside the ANSI code page\r\n";
-const std::string not_allowed =
-    "Error - Script path may not contain \", | or control characters\r\n";
-const std::string too_long = "Error - Script path too long\r\n";
-
-std::string describe(const wide_arguments& args) {
-  std::string text;
-  for (const std::wstring& arg : args) {
-    const std::wstring shown = arg.size() > 40 ? arg.substr(0, 40) + L"..." : arg;
-    char utf8[512] = "";
-    WideCharToMultiByte(CP_UTF8, 0, shown.c_str(), -1, utf8, int(sizeof utf8), nullptr, nullptr);
-    text += std::string(" [") + utf8 + "]";
-  }
-  return "varnock" + text + " in code page " + std::to_string(GetACP());
-}
 
 template <class text>
 text repeated(const text& part, size_t times) {
@@ -54,13 +35,8 @@ struct delivery {
   std::string path;  // the bytes the path must reach the client as
 };
 
-class CodePageTest : public ::testing::Test {
+class CodePageTest : public EndToEndTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(FindWindowA(client_window_class, nullptr), nullptr)
-        << "a window of class mIRC is left from elsewhere; these tests need it gone";
-  }
-
   template <class test_case>
   static std::vector<test_case> for_this_code_page(const std::vector<test_case>& cases) {
     std::vector<test_case> chosen;

@@ -1,7 +1,10 @@
 // The loader as its users meet it: the real varnock.exe, run as a child
 // process against a stand-in client, its output compared byte for byte.
-// Whether the exchange closes its handles cannot be seen from outside a
-// process that has exited, so those tests run the exchange in-process.
+// The exchange must also close its handles to the mapping and the lock
+// before it returns. A loader's run cannot show that: the system closes a
+// process's handles when it exits. So a few tests also run the exchange in
+// this process, which outlives it, and then look whether the channel's
+// names still open.
 #include <windows.h>
 
 #include <string.h>
@@ -19,13 +22,6 @@
 namespace {
 
 using arguments = std::vector<std::string>;
-
-std::string describe(const arguments& args) {
-  std::string text;
-  for (const std::string& arg : args)
-    text += " [" + (arg.size() > 40 ? arg.substr(0, 40) + "..." : arg) + "]";
-  return "varnock" + text;
-}
 
 // Only Wine's ntdll exports wine_get_version.
 bool running_under_wine() {
@@ -75,13 +71,8 @@ bool lock_name_opens() {
   return lock != nullptr;
 }
 
-class LoaderTest : public ::testing::Test {
+class LoaderTest : public EndToEndTest {
  protected:
-  void SetUp() override {
-    ASSERT_EQ(FindWindowA(client_window_class, nullptr), nullptr)
-        << "a window of class mIRC is left from elsewhere; these tests need it gone";
-  }
-
   static loader_run run(const arguments& args) {
     loader_run result = run_loader(args);
     EXPECT_EQ(result.errors, "") << describe(args) << " wrote to standard error";
@@ -90,6 +81,8 @@ class LoaderTest : public ::testing::Test {
 
   // The loader, and the exchange run in this process, both find the mapping
   // under the client's name unfit to write into, and the client hears nothing.
+  // It runs here too so that its handles can be looked for after: no other
+  // test takes its way out with the mapping open and nothing written into it.
   static void expect_mapping_refused(stand_in_client& client) {
     const loader_run result = run({"load", "away.mrc"});
     EXPECT_EQ(result.output, banner + progress_line("load", "away.mrc") + no_mapping);
@@ -108,22 +101,18 @@ class LoaderTest : public ::testing::Test {
 };
 
 TEST_F(LoaderTest, RefusesBadCommandsWithoutContactingTheClient) {
-  struct bad_command {
+  struct refusal {
     arguments args;
     std::string message;
   };
-  const std::string bad = "Error - Bad Command";
-  const std::string too_long = "Error - Script path too long\r\n";
-  const std::string not_allowed =
-      "Error - Script path may not contain \", | or control characters\r\n";
-  const bad_command cases[] = {
-      {{}, bad + "\r\n"},
-      {{"load"}, bad + "\r\n"},
-      {{"Load", "away.mrc"}, bad},
-      {{"RELOAD", "away.mrc"}, bad},
-      {{"unload ", "away.mrc"}, bad},
-      {{"loadx", "away.mrc", "more"}, bad},
-      {{"", "away.mrc"}, bad},
+  const refusal cases[] = {
+      {{}, bad_command + "\r\n"},
+      {{"load"}, bad_command + "\r\n"},
+      {{"Load", "away.mrc"}, bad_command},
+      {{"RELOAD", "away.mrc"}, bad_command},
+      {{"unload ", "away.mrc"}, bad_command},
+      {{"loadx", "away.mrc", "more"}, bad_command},
+      {{"", "away.mrc"}, bad_command},
       {{"load", std::string(1012, 'a')}, too_long},
       {{"reload", std::string(1010, 'a')}, too_long},
       {{"unload", std::string(5000, 'a')}, too_long},
@@ -131,11 +120,11 @@ TEST_F(LoaderTest, RefusesBadCommandsWithoutContactingTheClient) {
       {{"reload", "C:\\a|b.mrc"}, not_allowed},
       {{"unload", "C:\\a.mrc\n/exit"}, not_allowed},
       {{"load", "C:\\a\tb.mrc"}, not_allowed},
-      {{"Load", "x\" | /exit"}, bad},
+      {{"Load", "x\" | /exit"}, bad_command},
   };
   stand_in_client client;
   ASSERT_TRUE(client.running());
-  for (const bad_command& c : cases) {
+  for (const refusal& c : cases) {
     expect_refused(run_loader(c.args), c.message, client, describe(c.args));
   }
 }
@@ -227,9 +216,7 @@ TEST_F(LoaderTest, ReportsAMappingItCannotCreate) {
 }
 
 // The client's mapping exists, but read-only: the loader gets a handle to it
-// and no view to write its command into. Whether the exchange then closes its
-// handles is seen in this process: a loader's own handles are closed by the
-// system once it has exited, whatever it did, so its run cannot show that.
+// and no view to write its command into.
 TEST_F(LoaderTest, ReportsAMappingItCannotWriteInto) {
   if (running_under_wine()) {
     GTEST_SKIP() << "Wine gives a writable view of a read-only mapping, so the loader's view "
@@ -294,6 +281,14 @@ TEST_F(LoaderTest, WritesOnlyItsTextAndTerminatorIntoAnExistingMapping) {
   CloseHandle(mapping);
 }
 
+// Times the client performed `command`: a message that found no mapping
+// performed nothing.
+int times_received(const std::vector<received_command>& received, const std::string& command) {
+  int times = 0;
+  for (const received_command& one : received) times += one.had_mapping && one.text == command;
+  return times;
+}
+
 // Loaders started together, as a file watcher or a parallel build starts
 // them, against a client slow enough for their exchanges to overlap.
 TEST_F(LoaderTest, LoadersStartedTogetherEachDeliverTheirOwnCommandOnce) {
@@ -312,14 +307,10 @@ TEST_F(LoaderTest, LoadersStartedTogetherEachDeliverTheirOwnCommandOnce) {
     EXPECT_EQ(result.exit_status, 0u) << "loader " << i;
     EXPECT_EQ(result.errors, "") << "loader " << i;
   }
-  std::vector<int> times_received(loader_count, 0);
-  for (const received_command& command : client.new_commands()) {
-    for (int i = 0; i < loader_count; ++i) {
-      if (command.text == command_for("reload", path_of(i))) ++times_received[i];
-    }
-  }
+  const std::vector<received_command> received = client.new_commands();
   for (int i = 0; i < loader_count; ++i) {
-    EXPECT_EQ(times_received[i], 1) << "times the client performed loader " << i << "'s command";
+    EXPECT_EQ(times_received(received, command_for("reload", path_of(i))), 1)
+        << "times the client performed loader " << i << "'s command";
   }
 }
 
@@ -366,12 +357,6 @@ struct held_sender_lock {
   }
   HANDLE handle;
 };
-
-int times_received(const std::vector<received_command>& received, const std::string& command) {
-  int times = 0;
-  for (const received_command& one : received) times += one.had_mapping && one.text == command;
-  return times;
-}
 
 // What two clients received since the last call, together; `second` may be null.
 std::vector<received_command> new_commands_of(stand_in_client& first, stand_in_client* second) {

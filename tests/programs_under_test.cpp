@@ -204,6 +204,12 @@ HANDLE inheritable_pipe(HANDLE* read_end) {
   return write_end;
 }
 
+std::vector<std::wstring> widen_each(const std::vector<std::string>& texts) {
+  std::vector<std::wstring> wide;
+  for (const std::string& text : texts) wide.push_back(widen(text));
+  return wide;
+}
+
 }  // namespace
 
 program_paths& programs_under_test() {
@@ -275,9 +281,7 @@ started_loader start_loader(const std::vector<std::wstring>& arguments) {
 }
 
 started_loader start_loader(const std::vector<std::string>& arguments) {
-  std::vector<std::wstring> wide;
-  for (const std::string& argument : arguments) wide.push_back(widen(argument));
-  return start_loader(wide);
+  return start_loader(widen_each(arguments));
 }
 
 bool read_output_until(started_loader& loader, const std::string& expected) {
@@ -317,6 +321,24 @@ loader_run run_loader(const std::vector<std::wstring>& arguments) {
 
 loader_run run_loader(const std::vector<std::string>& arguments) {
   return finish_loader(start_loader(arguments));
+}
+
+std::string describe(const std::vector<std::wstring>& arguments) {
+  std::string text = "varnock";
+  for (const std::wstring& argument : arguments) {
+    const std::wstring shown = argument.size() > 40 ? argument.substr(0, 40) + L"..." : argument;
+    const int length = WideCharToMultiByte(CP_UTF8, 0, shown.data(), int(shown.size()), nullptr, 0,
+                                           nullptr, nullptr);
+    std::string utf8(length, '\0');
+    WideCharToMultiByte(CP_UTF8, 0, shown.data(), int(shown.size()), &utf8[0], length, nullptr,
+                        nullptr);
+    text += " [" + utf8 + "]";
+  }
+  return text + " in code page " + std::to_string(GetACP());
+}
+
+std::string describe(const std::vector<std::string>& arguments) {
+  return describe(widen_each(arguments));
 }
 
 console_screen run_loader_on_console(unsigned output_code_page, const std::wstring& probe,
@@ -442,4 +464,9 @@ void expect_refused(const loader_run& run, const std::string& message, stand_in_
   EXPECT_EQ(run.exit_status, 1u) << what;
   EXPECT_EQ(run.errors, "") << what;
   EXPECT_TRUE(client.new_commands().empty()) << what << " reached the client";
+}
+
+void EndToEndTest::SetUp() {
+  ASSERT_EQ(FindWindowA(client_window_class, nullptr), nullptr)
+      << "a window of class mIRC is left from elsewhere; these tests need it gone";
 }

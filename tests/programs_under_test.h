@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "client_link/client_channel.h"
+#include "gtest/gtest.h"
 
 // Where the programs are: beside the test program unless the command line
 // named others (to pair a loader and a client of different bitness). The
@@ -58,6 +59,10 @@ bool read_output_until(started_loader& loader, const std::string& expected);
 loader_run finish_loader(started_loader loader);
 loader_run run_loader(const std::vector<std::wstring>& arguments);
 loader_run run_loader(const std::vector<std::string>& arguments);
+// A loader's arguments as a test's message names them: in UTF-8, each cut
+// short, with the code page they are passed in.
+std::string describe(const std::vector<std::wstring>& arguments);
+std::string describe(const std::vector<std::string>& arguments);
 
 // What a console of its own shows once the loader has run there with
 // `arguments`, the console set to show 8-bit text in `output_code_page`.
@@ -121,6 +126,14 @@ class stand_in_client {
   HWND window_ = nullptr;
   std::wstring record_path_;
   size_t records_seen_ = 0;
+};
+
+// The fixture of the tests that run loaders: a window of the client's class
+// left open from elsewhere would be the one their loaders find, so no test
+// starts while there is one.
+class EndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
 };
 
 // A refused command: after the banner only `message`, status 1, nothing on
