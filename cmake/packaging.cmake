@@ -4,15 +4,18 @@
 install(TARGETS varnock RUNTIME DESTINATION .)
 install(FILES ${PROJECT_SOURCE_DIR}/README.md ${PROJECT_SOURCE_DIR}/LICENSE DESTINATION .)
 
+# The platform and the zip's name (the folder in it bears the same), said
+# only here: scripts/make-release and the tests read them from the build
+# tree's CPackConfig.cmake.
 if(CMAKE_SIZEOF_VOID_P EQUAL 8)
-  set(VARNOCK_PLATFORM win64)
+  set(CPACK_SYSTEM_NAME win64)
 else()
-  set(VARNOCK_PLATFORM win32)
+  set(CPACK_SYSTEM_NAME win32)
 endif()
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME varnock)
 set(CPACK_PACKAGE_VENDOR "Varnock")
-set(CPACK_PACKAGE_FILE_NAME varnock-${PROJECT_VERSION}-${VARNOCK_PLATFORM})
+set(CPACK_PACKAGE_FILE_NAME varnock-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
 set(CPACK_RESOURCE_FILE_LICENSE ${PROJECT_SOURCE_DIR}/LICENSE)
 
 # The zip's date is read when cpack runs (packaging_config.cmake), so that it

@@ -1,35 +1,50 @@
 #!/usr/bin/env bash
-# make_release_test.sh: runs scripts/make-release for a test repository and
-# checks what must hold on any machine: SHA256SUMS checks out and names both
-# zips, the Scoop and winget manifests carry the zips' own hashes and URLs
-# that name the tag; and refuses, with nothing built or written, a TAG that
-# is not vVERSION, an OWNER/REPO that GitHub would not take, an OUT_DIR that
-# holds files, lies in build/ or cannot be written, a tree without .git or
-# inside another repository given no SOURCE_DATE_EPOCH, and a
-# SOURCE_DATE_EPOCH that a zip entry cannot hold.
+# make_release_test.sh: runs scripts/make-release for a test repository,
+# without a TAG and with the right one, and checks what must hold on any
+# machine: the TAG changes none of the files, SHA256SUMS checks out and
+# names both zips (as cpack named them), the Scoop and winget manifests
+# carry the zips' own hashes and URLs that name the tag; and refuses, with
+# nothing built or written, a TAG that is not vVERSION, an OWNER/REPO that
+# GitHub would not take, an OUT_DIR that holds files, lies in build/ or
+# cannot be written, a tree without .git or inside another repository given
+# no SOURCE_DATE_EPOCH, and a SOURCE_DATE_EPOCH that a zip entry cannot
+# hold.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
-version=$(sed -n 's/^project(varnock VERSION \([0-9.]*\).*/\1/p' "$top/CMakeLists.txt")
-tag=v$version
 work=$(mktemp -d /tmp/varnock-make-release.XXXXXX)
 trap 'chattr -i "$work/immutable" 2>/dev/null || true; rm -rf "$work"' EXIT
 failures=0
 fail() { echo "make-release: $*" >&2; failures=$((failures + 1)); }
 
-out=$work/release
-status=0
-"$top/scripts/make-release" "$out" test-owner/test-repo "$tag" 2>"$work/log" || status=$?
-if [ "$status" != 0 ]; then
-  cat "$work/log" >&2
-  echo "make-release: exited with $status for the tag $tag" >&2
-  exit 1
-fi
+# make-release for the test repository, which must succeed.
+released() {  # released OUT_DIR [TAG]
+  local status=0
+  "$top/scripts/make-release" "$1" test-owner/test-repo "${@:2}" 2>"$work/log" || status=$?
+  if [ "$status" != 0 ]; then
+    cat "$work/log" >&2
+    echo "make-release: exited with $status${2:+ for the tag $2}" >&2
+    exit 1
+  fi
+}
+# What cpack was told in a preset's build tree (its CPackConfig.cmake).
+cpack_setting() {  # cpack_setting PRESET VARIABLE
+  sed -n "s/^set($2 \"\(.*\)\")\$/\\1/p" "$top/build/$1/CPackConfig.cmake"
+}
+# First as before tagging, without a TAG; then with the tag of the version
+# that cpack gave the zips, which must change none of the files.
+untagged=$work/untagged out=$work/release
+released "$untagged"
+version=$(cpack_setting windows-x64 CPACK_PACKAGE_VERSION)
+tag=v$version
+released "$out" "$tag"
+diff -r "$untagged" "$out" >&2 || fail "the tag $tag changed what make-release wrote"
 (cd "$out" && sha256sum --check --strict --quiet SHA256SUMS) || fail "sha256sum --check failed"
 
-# Each zip with its Scoop and winget architectures.
-for row in win64:64bit:x64 win32:32bit:x86; do
-  IFS=: read -r platform scoop winget <<<"$row"
-  zip=varnock-$version-$platform.zip
+# Each zip, as cpack named it in its preset's tree, with its Scoop and
+# winget architectures.
+for row in windows-x64:64bit:x64 windows-x86:32bit:x86; do
+  IFS=: read -r preset scoop winget <<<"$row"
+  zip=$(cpack_setting "$preset" CPACK_PACKAGE_FILE_NAME).zip
   url=https://github.com/test-owner/test-repo/releases/download/$tag/$zip
   hash=$(sha256sum "$out/$zip" | cut -d' ' -f1)
   listed=$(grep -c "^$hash  $zip\$" "$out/SHA256SUMS" || true)
