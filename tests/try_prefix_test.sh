@@ -89,16 +89,16 @@ open(log, "wb").write(text)
 since = lambda moment: "%.2f" % (moment - sent) if sent and moment else "-"
 print(since(said), since(ended), status)
 '
-# A machine without one of try's packages: on PATH each tool of this
-# machine but ninja, and an apt-get that, as apt-get does, fails at once
-# while another holds its lock, and otherwise installs ninja, in 12 s.
+# A machine without one of try's packages: dpkg-query there has ninja-build
+# missing until apt-get has installed it; apt-get, as apt-get does, fails at
+# once while another holds its lock, and otherwise installs it, in 12 s.
 bin=$work/bin
 mkdir "$bin"
-IFS=: read -ra folders <<<"$PATH"
-for folder in "${folders[@]}"; do
-  [[ $folder != /* ]] || cp -sn "$folder"/* "$bin" 2>/dev/null || true
-done
-rm -f "$bin/ninja" "$bin/apt-get" "$bin/sudo"
+cat >"$bin/dpkg-query" <<EOF
+#!/bin/bash
+[ -e "$work/ninja-installed" ] || set -- "\${@/#ninja-build/no-ninja-build}"
+exec $(command -v dpkg-query) "\$@"
+EOF
 cat >"$bin/apt-get" <<EOF
 #!/bin/sh
 exec 7>"$work/apt-get.lock"
@@ -106,11 +106,11 @@ flock -n 7 || { echo "E: Could not get lock $work/apt-get.lock" >&2; exit 100; }
 echo "\$*" >>"$work/apt-get.calls"
 case \$1 in
   update) sleep 1 ;;
-  install) sleep 12 && ln -s "$(command -v ninja)" "$bin/ninja" ;;
+  install) sleep 12 && touch "$work/ninja-installed" ;;
 esac
 EOF
 printf '#!/bin/sh\nexec env "$@"\n' >"$bin/sudo"
-chmod +x "$bin/apt-get" "$bin/sudo"
+chmod +x "$bin"/*
 # how | after a line that matches | seconds later | on the machine without ninja
 first_try_stops=(
   "typed|^install-deps: downloading|2|yes"
@@ -128,8 +128,8 @@ stop_try() {  # stop_try ROW first|kept
   local how trigger delay without_ninja said ended status problems=() last path=$PATH
   IFS='|' read -r how trigger delay without_ninja <<<"$1"
   if [ -n "$without_ninja" ]; then
-    rm -f "$bin/ninja"
-    path=$bin
+    rm -f "$work/ninja-installed"
+    path=$bin:$PATH
   fi
   # With Wine to start as well, the client's start lasts a second or two,
   # long enough to be stopped in.
@@ -164,10 +164,10 @@ stop_try() {  # stop_try ROW first|kept
 for row in "${first_try_stops[@]}"; do stop_try "$row" first; done
 
 # Two trys at once there.
-rm -f "$bin/ninja" "$work/apt-get.calls"
+rm -f "$work/ninja-installed" "$work/apt-get.calls"
 for n in 1 2; do
   (status=0
-   PATH=$bin "${try[@]}" >"$work/out$n" 2>"$work/log$n" || status=$?
+   PATH=$bin:$PATH "${try[@]}" >"$work/out$n" 2>"$work/log$n" || status=$?
    echo "$status" >"$work/status$n") &
 done
 wait
