@@ -12,5 +12,6 @@ wine_of() {
 
 # windows_path PATH: how Wine, in $WINEPREFIX, names that Linux path.
 windows_path() {
-  "$wine" winepath -w "$1" 2>/dev/null
+  # shellcheck disable=SC2154  # $wine is the caller's
+  "$wine" winepath -w "$1" </dev/null 2>/dev/null
 }

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# try_prefix_test.sh SOURCE
+# try_prefix_test.sh SOURCE WINE
 # scripts/try's own Wine prefix, kept in a cache of the test's own, and try
 # stopped by Ctrl+C, typed on a terminal or sent to its process group: at
 # moments of a first try (installing a missing package among them), then
@@ -7,14 +7,15 @@
 # machine without a package. Then the states the prefix may be left in, each
 # handled by the next try; last, try --remove-prefix leaves nothing behind.
 set -euo pipefail
-source=$1
+source=$1 wine=$2
+wineserver=$(dirname "$wine")/wineserver
 work=$(mktemp -d /tmp/varnock-try-prefix.XXXXXX)
 export XDG_CACHE_HOME=$work/cache TMPDIR=$work/tmp
 mkdir "$TMPDIR"
 unset VARNOCK_TRY_WINEPREFIX WINEPREFIX
 prefix=$XDG_CACHE_HOME/varnock/wine-prefix
 # try leaves the prefix's wineserver up for the next try: this one ends it.
-trap '"$source/cmake/wine-prefix.sh" stop /usr/lib/wine/wine64 "$prefix"; rm -rf "$work"' EXIT
+trap '"$source/cmake/wine-prefix.sh" stop "$wine" "$prefix"; rm -rf "$work"' EXIT
 try=("$source/scripts/try" load 'C:\scripts\away.mrc')
 delivered='/load -rs "C:\scripts\away.mrc"'
 failures=0
@@ -74,8 +75,8 @@ stop_try() {  # stop_try ROW first|kept
   # With Wine to start as well, the client's start lasts a second or two,
   # long enough to be stopped in.
   if [ "$2" = kept ]; then
-    WINEPREFIX=$prefix /usr/lib/wine/wineserver -k 2>/dev/null || true
-    WINEPREFIX=$prefix /usr/lib/wine/wineserver -w
+    WINEPREFIX=$prefix "$wineserver" -k 2>/dev/null || true
+    WINEPREFIX=$prefix "$wineserver" -w
   fi
   read -r said ended status < <(python3 "$source/tests/try_ctrl_c.py" "$how" "$trigger" "$delay" "$work/log" \
                                   env PATH="$path" "${try[@]}")
@@ -93,7 +94,7 @@ stop_try() {  # stop_try ROW first|kept
     [ -e "$prefix/.varnock-prefix-made" ] || problems+=("the kept prefix is gone")
   elif [ -e "$prefix/.varnock-prefix-made" ]; then
     # Stopped once the prefix was made: the next row is a first try again.
-    "$source/cmake/wine-prefix.sh" stop /usr/lib/wine/wine64 "$prefix"
+    "$source/cmake/wine-prefix.sh" stop "$wine" "$prefix"
   else
     [ ! -e "$prefix" ] || problems+=("it left the unfinished prefix")
     [ -z "$(ls -A "$TMPDIR")" ] || problems+=("it left $(ls -A "$TMPDIR") in TMPDIR")
@@ -134,7 +135,7 @@ without_windows() { rm -rf "$prefix/drive_c"; }
 # still starts there, but makes no window. Its wineserver, which would
 # write it back, is ended first.
 without_user_settings() {
-  WINEPREFIX=$prefix /usr/lib/wine/wineserver -k
+  WINEPREFIX=$prefix "$wineserver" -k
   rm "$prefix/user.reg"
 }
 held_by_another_try() {
