@@ -4,13 +4,13 @@
 # stop:  ends this prefix's wineserver, and only its, then removes the prefix
 #        and the folder the wineserver kept in the temporary folder.
 set -euo pipefail
-action=$1 wine=$2 prefix=$3
-wineserver=$(dirname "$wine")/wineserver
+source "$(dirname "$0")/wine.sh"
+action=$1 prefix=$3
+use_wine "$2"
 # The prefix is always made by the 64-bit loader where there is one, so that
 # 32- and 64-bit programs both run in it, whichever build's tests use it.
 boot=$wine
 [ -x "$(dirname "$wine")/wine64" ] && boot=$(dirname "$wine")/wine64
-source "$(dirname "$0")/wine.sh"
 export WINEPREFIX=$prefix LC_ALL=C.UTF-8
 
 # Ends the prefix's wineserver and removes the prefix, with the folder of

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# try_paths_test.sh SOURCE
+# try_paths_test.sh SOURCE WINE
 # Runs scripts/try from a folder of its own, as a user would. First with
 # arguments it answers by its usage alone: the status, the stream, and that
 # it neither built nor made a Wine prefix. Then it checks the path that the
@@ -8,8 +8,9 @@
 # else exactly as typed. WINEPREFIX names a prefix already made (the tests'
 # own), which every path shares.
 set -euo pipefail
-source=$1
+source=$1 wine=$2
 : "${WINEPREFIX:?set WINEPREFIX to a Wine prefix made by cmake/wine-prefix.sh}"
+source "$source/cmake/wine.sh"
 work=$(mktemp -d /tmp/varnock-try-paths.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 caller=$work/caller
@@ -17,7 +18,6 @@ caller=$work/caller
 # so that a path taken from the project's folder shows.
 mkdir -p "$caller/my dir" "$caller/examples" "$work/other"
 touch "$caller/my dir/a b.mrc" "$caller/examples/away.mrc" "$work/other/c.mrc"
-z() { local linux=$1; printf 'Z:%s' "${linux//\//\\}"; }
 
 # exit status | where the usage goes | the arguments
 usage_cases=(
@@ -52,10 +52,10 @@ echo "${#usage_cases[@]} usage cases, $usage_failures failed"
 
 # PATH typed | what the client must receive
 cases=(
-  "my dir/a b.mrc|$(z "$caller/my dir/a b.mrc")"
-  "examples/away.mrc|$(z "$caller/examples/away.mrc")"
-  "../other/c.mrc|$(z "$work/other/c.mrc")"
-  "$work/other/c.mrc|$(z "$work/other/c.mrc")"
+  "my dir/a b.mrc|$(windows_path "$caller/my dir/a b.mrc")"
+  "examples/away.mrc|$(windows_path "$caller/examples/away.mrc")"
+  "../other/c.mrc|$(windows_path "$work/other/c.mrc")"
+  "$work/other/c.mrc|$(windows_path "$work/other/c.mrc")"
   'C:\scripts\away.mrc|C:\scripts\away.mrc'
   "missing/away.mrc|missing/away.mrc"
 )
