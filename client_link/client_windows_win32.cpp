@@ -54,7 +54,6 @@ BOOL CALLBACK keep_client_window(HWND window, LPARAM context) {
 constexpr int window_lookups = 8;
 
 // The class's atom, from a window the search gives; 0 when there is none.
-
 ATOM client_class_atom() {
   for (int lookup = 0; lookup < window_lookups; ++lookup) {
     const HWND window = FindWindowExA(nullptr, nullptr, client_window_class, nullptr);

@@ -11,6 +11,7 @@
 # hold.
 set -euo pipefail
 top=$(cd "$(dirname "$0")/.." && pwd)
+source "$top/cmake/packaging.sh"
 work=$(mktemp -d /tmp/varnock-make-release.XXXXXX)
 trap 'chattr -i "$work/immutable" 2>/dev/null || true; rm -rf "$work"' EXIT
 failures=0
@@ -26,15 +27,11 @@ released() {  # released OUT_DIR [TAG]
     exit 1
   fi
 }
-# What cpack was told in a preset's build tree (its CPackConfig.cmake).
-cpack_setting() {  # cpack_setting PRESET VARIABLE
-  sed -n "s/^set($2 \"\(.*\)\")\$/\\1/p" "$top/build/$1/CPackConfig.cmake"
-}
 # First as before tagging, without a TAG; then with the tag of the version
 # that cpack gave the zips, which must change none of the files.
 untagged=$work/untagged out=$work/release
 released "$untagged"
-version=$(cpack_setting windows-x64 CPACK_PACKAGE_VERSION)
+version=$(cpack_setting "$top/build/windows-x64" CPACK_PACKAGE_VERSION)
 tag=v$version
 released "$out" "$tag"
 diff -r "$untagged" "$out" >&2 || fail "the tag $tag changed what make-release wrote"
@@ -44,7 +41,7 @@ diff -r "$untagged" "$out" >&2 || fail "the tag $tag changed what make-release w
 # winget architectures.
 for row in windows-x64:64bit:x64 windows-x86:32bit:x86; do
   IFS=: read -r preset scoop winget <<<"$row"
-  zip=$(cpack_setting "$preset" CPACK_PACKAGE_FILE_NAME).zip
+  zip=$(cpack_setting "$top/build/$preset" CPACK_PACKAGE_FILE_NAME).zip
   url=https://github.com/test-owner/test-repo/releases/download/$tag/$zip
   hash=$(sha256sum "$out/$zip" | cut -d' ' -f1)
   listed=$(grep -c "^$hash  $zip\$" "$out/SHA256SUMS" || true)

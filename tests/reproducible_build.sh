@@ -18,6 +18,7 @@
 # and the last date a zip entry holds must be the date of every entry.
 set -euo pipefail
 source=$1 preset=$2 work=$3
+source "$source/cmake/packaging.sh"
 rm -rf "$work"
 mkdir -p "$work"
 first=$work/first second=$work/the-second-build
@@ -63,7 +64,7 @@ else
 fi
 
 status=0
-zip=$(sed -n 's/^set(CPACK_PACKAGE_FILE_NAME "\(.*\)")$/\1/p' "$first/CPackConfig.cmake").zip
+zip=$(cpack_setting "$first" CPACK_PACKAGE_FILE_NAME).zip
 for artefact in varnock.exe "$zip"; do
   if cmp "$first/$artefact" "$second/$artefact"; then
     echo "same bytes: $artefact"
