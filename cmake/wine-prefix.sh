@@ -15,12 +15,13 @@ export WINEPREFIX=$prefix LC_ALL=C.UTF-8
 
 # Ends the prefix's wineserver and removes the prefix, with the folder of
 # the wineserver's socket, which outlives the server: server-DEV-INODE,
-# named after the prefix's device and inode in hex, under TMPDIR in the
-# user's .wine-UID (Wine's) or in a wine-XXXXXX made for it (Debian's). While
+# named after the prefix's device and inode in hex, under /tmp (wine.sh keeps
+# TMPDIR from Wine) in the user's .wine-UID (Wine's) or in a wine-XXXXXX made
+# for it (Debian's). While
 # the prefix exists no other one has its inode: a folder of the same name
 # elsewhere was left by a removed prefix, and goes too.
 remove_prefix() {
-  local server_folder temporary=${TMPDIR:-/tmp} folder
+  local server_folder temporary=/tmp folder
   server_folder=server-$(stat -c %D "$prefix")-$(printf '%x' "$(stat -c %i "$prefix")")
   "$wineserver" -k 2>/dev/null || true
   "$wineserver" -w 2>/dev/null || true

@@ -4,6 +4,13 @@
 # CMake's to find (the toolchain files' VARNOCK_WINE): scripts take it from a
 # configured tree with wine_of, or as an argument from CMake.
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# Debian 13's Wine 10 aborts ("free(): invalid pointer") in every call made
+# while TMPDIR is set, to anything, so no Wine started from here sees it: as
+# with TMPDIR unset, each wineserver keeps its socket's folder in /tmp. The
+# scripts' own temporary files still go where the caller's TMPDIR said:
+# make them with mktemp -p "$temporary_folder".
+temporary_folder=${TMPDIR:-/tmp}
+unset TMPDIR
 
 # wine_of BUILD_TREE: the Wine loader that CMake found for that tree.
 wine_of() {
