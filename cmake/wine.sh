@@ -9,6 +9,7 @@ export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 # with TMPDIR unset, each wineserver keeps its socket's folder in /tmp. The
 # scripts' own temporary files still go where the caller's TMPDIR said:
 # make them with mktemp -p "$temporary_folder".
+# shellcheck disable=SC2034  # the caller's
 temporary_folder=${TMPDIR:-/tmp}
 unset TMPDIR
 
