@@ -1,0 +1,138 @@
+# shellcheck shell=bash
+# What the bats tests of scripts/try share: where the project and its Wine
+# are, running try (or anything) with what it wrote kept, and, when a test
+# fails, all of that shown after its own message.
+#
+# VARNOCK_SOURCE_DIR names the project (by default, the folder above this
+# file's), VARNOCK_WINE the Wine loader (by default, that of the
+# windows-x64 tree, which try builds and runs).
+load /usr/lib/bats/bats-support/load
+load /usr/lib/bats/bats-assert/load
+
+source=${VARNOCK_SOURCE_DIR:-$(cd "$BATS_TEST_DIRNAME/.." && pwd)}
+# Unsets TMPDIR, which no Wine may see: a test gives it to try alone.
+source "$source/cmake/wine.sh"
+use_wine "${VARNOCK_WINE:-$(wine_of "$source/build/windows-x64")}"
+
+# run_kept NAME COMMAND...: runs COMMAND with its standard output in
+# $BATS_TEST_TMPDIR/NAME.out and its standard error in NAME.log, both shown
+# if the test fails; sets $exit_status to its exit status and $out to its output.
+run_kept() {
+  local name=$1
+  shift
+  exit_status=0
+  "$@" >"$BATS_TEST_TMPDIR/$name.out" 2>"$BATS_TEST_TMPDIR/$name.log" || exit_status=$?
+  out=$(cat "$BATS_TEST_TMPDIR/$name.out")
+  printf '%s\n' "$*" >"$BATS_TEST_TMPDIR/$name.command"
+  printf '%s\n' "$exit_status" >"$BATS_TEST_TMPDIR/$name.status"
+}
+
+# keep_log NAME FILE WHAT: FILE is shown too if the test fails, as WHAT.
+keep_log() {
+  cp -- "$2" "$BATS_TEST_TMPDIR/$1.log"
+  printf '%s\n' "$3" >"$BATS_TEST_TMPDIR/$1.command"
+}
+
+# The received command in try's output.
+received_path() {
+  sed -n 's|^/load -rs "\(.*\)"$|\1|p' <<<"$out"
+}
+
+# For teardown: after a failure, what each command run_kept ran wrote. For
+# try, its standard error holds its own steps and Wine's lines (the
+# loader's, and the stand-in client's when it did not start), its standard
+# output the loader's output and what the client received, and its exit
+# status is the loader's once it ran.
+show_what_was_kept() {
+  [ -z "${BATS_TEST_COMPLETED:-}" ] || return 0
+  local command name
+  for command in "$BATS_TEST_TMPDIR"/*.command; do
+    [ -e "$command" ] || continue
+    name=${command%.command}
+    echo "-- $(cat "$command")"
+    [ ! -e "$name.status" ] || echo "   exit status $(cat "$name.status")"
+    if [ -e "$name.out" ]; then
+      echo "   its standard output:"
+      tr -d '\r' <"$name.out" | sed 's/^/     /'
+      echo "   its standard error:"
+    fi
+    tr -d '\r' <"$name.log" | sed 's/^/     /'
+  done
+}
+
+# try's own prefix, in a cache of the test's own; try's temporary files go to
+# a folder of the test's own (TMPDIR given to try alone), which must be left
+# empty.
+use_own_cache() {
+  export XDG_CACHE_HOME=$BATS_TEST_TMPDIR/cache
+  unset VARNOCK_TRY_WINEPREFIX WINEPREFIX
+  prefix=$XDG_CACHE_HOME/varnock/wine-prefix
+  try_tmpdir=$BATS_TEST_TMPDIR/tmp
+  mkdir -p "$try_tmpdir"
+  try=(env TMPDIR="$try_tmpdir" "$source/scripts/try" load 'C:\scripts\away.mrc')
+  # shellcheck disable=SC2034  # the tests'
+  delivered='/load -rs "C:\scripts\away.mrc"'
+}
+
+# try leaves the prefix's wineserver up for the next try: this ends it.
+stop_own_prefix() {
+  "$source/cmake/wine-prefix.sh" stop "$wine" "$prefix"
+}
+
+# The Wine processes of try's prefix, as the /proc files that show them.
+wine_left() {
+  grep -lszxF "WINEPREFIX=$prefix" /proc/[0-9]*/environ | tr '\n' ' ' || true
+}
+
+# A machine without one of try's packages, for the commands run with
+# $without_ninja_path as PATH: dpkg-query there has ninja-build missing until
+# apt-get has installed it; apt-get, as apt-get does, fails at once while
+# another holds its lock, and otherwise installs it, in 12 s (long enough for
+# a waiting install-deps to say that it still waits).
+machine_without_ninja() {
+  local bin=$BATS_TEST_TMPDIR/bin stubs=$BATS_TEST_TMPDIR
+  mkdir -p "$bin"
+  cat >"$bin/dpkg-query" <<STUB
+#!/bin/bash
+[ -e "$stubs/ninja-installed" ] || set -- "\${@/#ninja-build/no-ninja-build}"
+exec $(command -v dpkg-query) "\$@"
+STUB
+  cat >"$bin/apt-get" <<STUB
+#!/bin/sh
+exec 7>"$stubs/apt-get.lock"
+flock -n 7 || { echo "E: Could not get lock $stubs/apt-get.lock" >&2; exit 100; }
+echo "\$*" >>"$stubs/apt-get.calls"
+case \$1 in
+  update) sleep 1 ;;
+  install) sleep 12 && touch "$stubs/ninja-installed" ;;
+esac
+STUB
+  printf '#!/bin/sh\nexec env "$@"\n' >"$bin/sudo"
+  chmod +x "$bin"/*
+  # shellcheck disable=SC2034  # the tests'
+  without_ninja_path=$bin:$PATH
+}
+
+# stop_try HOW TRIGGER DELAY [PATH]: runs try (with PATH as PATH) and stops
+# it with Ctrl+C, typed on its terminal or sent to its process group as
+# SIGINT (HOW: typed|signal), DELAY s after it has said a line that matches
+# TRIGGER. try must say within a second that it stops, end within 30 s with
+# status 130 and leave no Wine running. What it wrote is kept as
+# stop_try_N.
+stop_try() {
+  local how=$1 trigger=$2 delay=$3 path=${4:-$PATH} name said ended
+  name=stop_try_$((++stops))
+  read -r said ended exit_status < <(python3 "$source/tests/try_ctrl_c.py" "$how" "$trigger" "$delay" \
+                                  "$BATS_TEST_TMPDIR/$name.log" env PATH="$path" "${try[@]}")
+  echo "try, stopped by Ctrl+C ($how) $delay s after '$trigger'" >"$BATS_TEST_TMPDIR/$name.command"
+  echo "$exit_status" >"$BATS_TEST_TMPDIR/$name.status"
+  local moment="Ctrl+C ($how) $delay s after '$trigger'"
+  [ "$exit_status" = 130 ] || fail "$moment: status $exit_status, not 130"
+  if [ "$said" = - ] || awk "BEGIN { exit !($said > 1) }"; then
+    fail "$moment: it did not say within a second that it stops"
+  fi
+  if [ "$ended" = - ] || awk "BEGIN { exit !($ended > 30) }"; then
+    fail "$moment: it did not end within 30 s"
+  fi
+  [ -z "$(wine_left)" ] || fail "$moment: Wine left running: $(wine_left)"
+}

@@ -1,0 +1,116 @@
+#!/usr/bin/env bats
+# scripts/try with its Wine prefix kept from an earlier run, in a cache of
+# the test's own: stopped by Ctrl+C while the stand-in client starts, the
+# states the prefix may be left in, each handled, try --remove-prefix, and
+# two trys at once on a machine without one of its packages. Each test
+# starts from a copy of one prefix: that of the ctest run, WINEPREFIX, copied
+# once, or, run by hand without it, one made for the file.
+
+# shellcheck disable=SC2154  # set by try_helpers.bash, which shellcheck does not follow through load
+load try_helpers
+
+setup_file() {
+  if [ -n "${WINEPREFIX:-}" ]; then
+    cp -a "$WINEPREFIX" "$BATS_FILE_TMPDIR/made-prefix"
+  else
+    "$source/cmake/wine-prefix.sh" start "$wine" "$BATS_FILE_TMPDIR/made-prefix"
+  fi
+}
+
+teardown_file() {
+  "$source/cmake/wine-prefix.sh" stop "$wine" "$BATS_FILE_TMPDIR/made-prefix"
+}
+
+# The copy shares the made prefix's files (Wine writes a file anew, by its
+# name, rather than into it), and its own marker says try made it.
+setup() {
+  use_own_cache
+  mkdir -p "$XDG_CACHE_HOME/varnock"
+  cp -al "$BATS_FILE_TMPDIR/made-prefix" "$prefix"
+  touch "$prefix/.varnock-prefix-made"
+}
+
+teardown() {
+  show_what_was_kept
+  stop_own_prefix
+}
+
+# With its wineserver ended, Wine takes a second or two to start the
+# client: long enough to be stopped in. The prefix stays.
+@test "Ctrl+C while the stand-in client starts stops try and keeps the prefix" {
+  local how
+  for how in signal typed; do
+    WINEPREFIX=$prefix "$wineserver" -k 2>/dev/null || true
+    WINEPREFIX=$prefix "$wineserver" -w
+    stop_try "$how" '^try: starting the stand-in client' 0.3
+    [ -e "$prefix/.varnock-prefix-made" ] || fail "Ctrl+C ($how): the kept prefix is gone"
+  done
+}
+
+# try_delivers SAYS NOT_SAYS: try delivers, saying a line that matches SAYS
+# (when given) and none that matches NOT_SAYS (when given).
+try_delivers() {
+  run_kept try "${try[@]}"
+  assert_equal "$exit_status" 0
+  grep -qxF "$delivered" <<<"$out" || fail "the client did not receive the command"
+  [ -z "$1" ] || grep -q "$1" "$BATS_TEST_TMPDIR/try.log" || fail "it did not say '$1'"
+  [ -z "$2" ] || ! grep -q "$2" "$BATS_TEST_TMPDIR/try.log" || fail "it said '$2'"
+}
+
+@test "a kept prefix is taken as it is" {
+  try_delivers "" "making the Wine prefix"
+}
+
+@test "a prefix whose making was cut short is made again" {
+  rm "$prefix/.varnock-prefix-made"
+  try_delivers "try: making the Wine prefix" "does not work"
+}
+
+# Without the registry's user half, the headless display's setting with it,
+# Wine still starts, but makes no window. (A prefix without its Windows files
+# goes the same way: Wine cannot start the stand-in client there.)
+@test "a prefix in which the stand-in client cannot make its window is made again" {
+  rm "$prefix/user.reg"
+  try_delivers "does not work: the stand-in client cannot make its window there"
+}
+
+@test "try waits for another try that holds the prefix" {
+  (flock "$XDG_CACHE_HOME/varnock/wine-prefix.lock" sh -c ": >'$BATS_TEST_TMPDIR/held'; sleep 3" &)
+  while [ ! -e "$BATS_TEST_TMPDIR/held" ]; do sleep 0.1; done
+  try_delivers "try: waiting for another try" "making the Wine prefix"
+}
+
+# As a try leaves it: its wineserver up, with its folder in /tmp.
+@test "try --remove-prefix removes the prefix, what its Wine keeps in /tmp, and the cache folder" {
+  WINEPREFIX=$prefix "$wineserver" -p600
+  local server_folder
+  server_folder=server-$(stat -c %D "$prefix")-$(printf '%x' "$(stat -c %i "$prefix")")
+  run_kept remove env TMPDIR="$try_tmpdir" "$source/scripts/try" --remove-prefix
+  assert_equal "$exit_status" 0
+  [ ! -e "$XDG_CACHE_HOME/varnock" ] || fail "$XDG_CACHE_HOME/varnock is still there"
+  [ -z "$(find /tmp -maxdepth 2 -name "$server_folder" -user "$(id -u)")" ] ||
+    fail "it left $(find /tmp -maxdepth 2 -name "$server_folder")"
+  assert_equal "$(ls -A "$try_tmpdir")" ""
+  [ -z "$(wine_left)" ] || fail "Wine left running: $(wine_left)"
+}
+
+@test "two trys at once without a package: one installs it, the other waits, both deliver" {
+  machine_without_ninja
+  local n
+  for n in 1 2; do
+    run_kept "try_$n" env PATH="$without_ninja_path" "${try[@]}" &
+  done
+  wait
+  for n in 1 2; do
+    assert_equal "$(cat "$BATS_TEST_TMPDIR/try_$n.status")" 0
+    grep -qxF "$delivered" "$BATS_TEST_TMPDIR/try_$n.out" || fail "try $n: the client did not receive the command"
+  done
+  local waited
+  waited=$(cat "$BATS_TEST_TMPDIR"/try_[12].log | grep -c '^install-deps: waiting for another install-deps' || true)
+  [ "$waited" = 1 ] || fail "$waited install-deps said that they wait for another, not 1"
+  grep -q '(still waiting for the other install-deps' "$BATS_TEST_TMPDIR"/try_[12].log ||
+    fail "no install-deps said that it still waits"
+  local installs
+  installs=$(grep -c '^install' "$BATS_TEST_TMPDIR/apt-get.calls" || true)
+  [ "$installs" = 1 ] || fail "apt-get install ran $installs times, not once"
+}
