@@ -15,13 +15,14 @@ source "$source/cmake/wine.sh"
 use_wine "${VARNOCK_WINE:-$(wine_of "$source/build/windows-x64")}"
 
 # run_kept NAME COMMAND...: runs COMMAND with its standard output in
-# $BATS_TEST_TMPDIR/NAME.out and its standard error in NAME.log, both shown
-# if the test fails; sets $exit_status to its exit status and $out to its output.
+# $BATS_TEST_TMPDIR/NAME.out and its standard error in NAME.log ($log), both
+# shown if the test fails; sets $exit_status to its exit status and $out to
+# its output.
 run_kept() {
   local name=$1
   shift
-  exit_status=0
-  "$@" >"$BATS_TEST_TMPDIR/$name.out" 2>"$BATS_TEST_TMPDIR/$name.log" || exit_status=$?
+  exit_status=0 log=$BATS_TEST_TMPDIR/$name.log
+  "$@" >"$BATS_TEST_TMPDIR/$name.out" 2>"$log" || exit_status=$?
   out=$(cat "$BATS_TEST_TMPDIR/$name.out")
   printf '%s\n' "$*" >"$BATS_TEST_TMPDIR/$name.command"
   printf '%s\n' "$exit_status" >"$BATS_TEST_TMPDIR/$name.status"
@@ -36,6 +37,17 @@ keep_log() {
 # The received command in try's output.
 received_path() {
   sed -n 's|^/load -rs "\(.*\)"$|\1|p' <<<"$out"
+}
+
+# not_delivered WHAT: fails, saying why the try that run_kept ran last did
+# not deliver. Wine now and then fails to start a program, which then ends
+# with status 1 before any of its code runs: the loader, whose banner comes
+# first, wrote nothing at all.
+not_delivered() {
+  if grep -q '^try: running varnock.exe' "$log" && ! grep -q -e '--- Varnock ---' <<<"$out"; then
+    fail "$1: Wine did not start varnock.exe: it ended with status $exit_status without a line, not even its banner (Wine's own, when it gave one, is in try's standard error below)"
+  fi
+  fail "$1: status $exit_status, the client received '$(received_path)'"
 }
 
 # For teardown: after a failure, what each command run_kept ran wrote. For

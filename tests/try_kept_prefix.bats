@@ -51,8 +51,9 @@ teardown() {
 # (when given) and none that matches NOT_SAYS (when given).
 try_delivers() {
   run_kept try "${try[@]}"
-  assert_equal "$exit_status" 0
-  grep -qxF "$delivered" <<<"$out" || fail "the client did not receive the command"
+  if [ "$exit_status" != 0 ] || ! grep -qxF "$delivered" <<<"$out"; then
+    not_delivered "try"
+  fi
   [ -z "$1" ] || grep -q "$1" "$BATS_TEST_TMPDIR/try.log" || fail "it did not say '$1'"
   [ -z "$2" ] || ! grep -q "$2" "$BATS_TEST_TMPDIR/try.log" || fail "it said '$2'"
 }
