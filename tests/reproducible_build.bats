@@ -45,8 +45,8 @@ setup_file() {
   export zip
   zip=$(cpack_setting "$tree" CPACK_PACKAGE_FILE_NAME).zip
   copy_sources "$repository"
-  mkdir "$scratch" "$work/refused"
-  [ "$(id -u)" -ne 0 ] || chown -R 65534:65534 "$work/outer" "$scratch" "$work/refused"
+  mkdir "$scratch"
+  [ "$(id -u)" -ne 0 ] || chown -R 65534:65534 "$work/outer" "$scratch"
   as_other_user git init -q "$work/outer"
   commit_at "$work/outer" 981158400 --allow-empty -m "another project around the sources"
   as_other_user git init -q "$repository"
@@ -69,13 +69,15 @@ teardown_file() {
 # refuses MESSAGE TREE COMMAND-PREFIX...: cpack of TREE, run through
 # COMMAND-PREFIX, fails with MESSAGE and writes no zip.
 refuses() {
-  local message=$1 from=$2
+  local message=$1 from=$2 folder=$work/refused-$BATS_TEST_NUMBER
   shift 2
-  run "$@" cpack --config "$from/CPackConfig.cmake" -B "$work/refused"
+  mkdir "$folder"
+  [ "$(id -u)" -ne 0 ] || chown 65534:65534 "$folder"
+  run "$@" cpack --config "$from/CPackConfig.cmake" -B "$folder"
   assert_failure
   # CMake wraps its messages, each line after the first indented.
   [[ ${output//$'\n'  / } == *"$message"* ]] || fail "cpack did not say \"$message\": $output"
-  [ ! -e "$work/refused/$zip" ] || fail "cpack wrote $work/refused/$zip"
+  [ ! -e "$folder/$zip" ] || fail "cpack wrote $folder/$zip"
 }
 
 @test "varnock.exe built from scratch elsewhere is the tree's very bytes" {
