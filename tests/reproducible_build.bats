@@ -28,11 +28,12 @@ east='<+14>-14' west='<-10>10'
 # root runs the test).
 as_committer=(as_other_user)
 
-# quietly WHAT COMMAND...: runs COMMAND, its output kept back unless it
-# fails.
+# quietly WHAT COMMAND...: says WHAT it does (a step takes up to 10 s) and
+# runs COMMAND, its output kept back unless it fails.
 quietly() {
   local what=$1 log
   shift
+  echo "# $what" >&3
   log=$("$@" 2>&1) || fail "$what failed: $*"$'\n'"$log"
 }
 
@@ -52,13 +53,13 @@ setup_file() {
   as_other_user git init -q "$repository"
   as_other_user git -C "$repository" add -A
   commit_at "$repository" 1600000000 -m "a commit"
-  quietly "configuring" as_other_user env -u SOURCE_DATE_EPOCH TZ="$west" \
+  quietly "configuring a tree from scratch" as_other_user env -u SOURCE_DATE_EPOCH TZ="$west" \
     cmake -S "$repository" -B "$scratch" --preset "$preset" -DVARNOCK_TESTS=OFF --no-warn-unused-cli
-  quietly "building" as_other_user env -u SOURCE_DATE_EPOCH TZ="$west" cmake --build "$scratch" --target varnock
+  quietly "building varnock.exe in it" as_other_user env -u SOURCE_DATE_EPOCH TZ="$west" cmake --build "$scratch" --target varnock
   commit_at "$repository" "$last_date" --allow-empty -m "the next commit"
   cd "$scratch" || return
-  quietly "packaging after the next commit" as_other_user env -u SOURCE_DATE_EPOCH TZ="$west" cpack
-  quietly "packaging the tree" env SOURCE_DATE_EPOCH="$last_date" TZ="$east" \
+  quietly "packaging it after the next commit" as_other_user env -u SOURCE_DATE_EPOCH TZ="$west" cpack
+  quietly "packaging the tree under test" env SOURCE_DATE_EPOCH="$last_date" TZ="$east" \
     cpack --config "$tree/CPackConfig.cmake" -B "$work/tree-zip"
 }
 
