@@ -24,8 +24,9 @@ last_date=4294967295
 # POSIX time zones, 14 hours east and 10 hours west of UTC, so that they
 # need no tzdata: a zip dated in local time has another day in each.
 east='<+14>-14' west='<-10>10'
-# The build's steps, as whoever builds from scratch (the user nobody, when
-# root runs the test).
+# The throwaway repository's commits, by whoever builds from scratch (the
+# user nobody, when root runs the test), who owns it: git works only in a
+# repository of its user's.
 as_committer=(as_other_user)
 
 # quietly WHAT COMMAND...: says WHAT it does (a step takes up to 10 s) and
