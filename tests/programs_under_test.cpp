@@ -500,14 +500,24 @@ stand_in_client::stand_in_client(client_options options) {
   if (log != INVALID_HANDLE_VALUE) CloseHandle(log);
   if (!process_.hProcess) return;
   process_.dwProcessId = GetProcessId(process_.hProcess);
-  // Ready once its window can be found, among the top-level windows or the
-  // message-only ones, and it must be this client's window.
-  const HWND parent = options.message_only ? HWND_MESSAGE : nullptr;
-  for (DWORD waited = 0; waited < client_start_limit_ms; waited += 20) {
-    window_ = window_of_process(parent, options.window_class.c_str(), process_.dwProcessId);
-    if (window_) return;
-    if (WaitForSingleObject(process_.hProcess, 20) == WAIT_OBJECT_0) return;
+  // Ready once it has told that its window is up; and that must be the
+  // window found among the top-level windows or the message-only ones.
+  const HANDLE told_or_ended[] = {recorded_, process_.hProcess};
+  const DWORD started = GetTickCount();
+  while (times_recorded("up") == 0) {
+    const DWORD waited = GetTickCount() - started;
+    if (waited >= client_start_limit_ms) {
+      tell_if_failed("stand_in_client" + options_shown_ + ": its window was not up after " +
+                     std::to_string(client_start_limit_ms) + " ms\n");
+      return;
+    }
+    if (WaitForMultipleObjects(2, told_or_ended, FALSE, client_start_limit_ms - waited) ==
+        WAIT_OBJECT_0 + 1) {
+      if (times_recorded("up") == 0) return;
+    }
   }
+  const HWND parent = options.message_only ? HWND_MESSAGE : nullptr;
+  window_ = window_of_process(parent, options.window_class.c_str(), process_.dwProcessId);
 }
 
 void stand_in_client::stop() {
@@ -553,6 +563,21 @@ bool stand_in_client::await(const std::function<bool(const std::vector<client_re
     const DWORD waited = GetTickCount() - started;
     if (waited >= limit_ms || !recorded_) return false;
     WaitForSingleObject(recorded_, limit_ms - waited);
+  }
+  return true;
+}
+
+bool await_either(const stand_in_client& one,
+                  const std::function<bool(const std::vector<client_record>&)>& reached,
+                  const stand_in_client& other,
+                  const std::function<bool(const std::vector<client_record>&)>& other_reached) {
+  const HANDLE recorded[] = {one.recorded_, other.recorded_};
+  if (!recorded[0] || !recorded[1]) return false;
+  const DWORD started = GetTickCount();
+  while (!reached(one.records()) && !other_reached(other.records())) {
+    const DWORD waited = GetTickCount() - started;
+    if (waited >= step_limit_ms) return false;
+    WaitForMultipleObjects(2, recorded, FALSE, step_limit_ms - waited);
   }
   return true;
 }

@@ -130,6 +130,13 @@ class stand_in_client {
   // recorded something, for `limit_ms` at most; false if it never did.
   bool await(const std::function<bool(const std::vector<client_record>&)>& reached,
              DWORD limit_ms = step_limit_ms) const;
+  // The same for two clients: until `reached` holds for one's records, or
+  // `other_reached` for the other's.
+  friend bool await_either(
+      const stand_in_client& one,
+      const std::function<bool(const std::vector<client_record>&)>& reached,
+      const stand_in_client& other,
+      const std::function<bool(const std::vector<client_record>&)>& other_reached);
   // Waits until `step` has been recorded `times` times in all.
   bool await_step(const std::string& step, size_t times) const;
   size_t times_recorded(const std::string& step) const;

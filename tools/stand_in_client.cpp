@@ -8,6 +8,7 @@
 // the mapping held before its first NUL, then a line feed; or, when the
 // mapping could not be read, "command wParam=W lParam=L no mapping". With
 // --report-steps, a line records each of these steps too, when it happens:
+//   up       the window is up, and the record open
 //   null     a WM_NULL came, and is being answered
 //   busy     the client stops reading messages (--busy-until, --hold-until,
 //            --hold-after-null, or --delay inside a command)
@@ -187,6 +188,7 @@ int main(int argc, char** argv) {
       return 1;
     }
   }
+  record_step("up");
 
   if (!settings.busy_until.empty()) stay_busy(settings.busy_until, INFINITE);
 
