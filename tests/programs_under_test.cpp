@@ -186,7 +186,7 @@ started_program start_program(const std::wstring& command_line, const program_st
     startup.hStdError = how.pipes ? errors_write : how.output_and_errors;
   }
   PROCESS_INFORMATION process = {};
-  if (create_process_retrying(command_line, startup.dwFlags & STARTF_USESTDHANDLES,
+  if (create_process_retrying(command_line, (startup.dwFlags & STARTF_USESTDHANDLES) != 0,
                               how.creation_flags, startup, process)) {
     CloseHandle(process.hThread);
     started.process = process.hProcess;
