@@ -62,9 +62,9 @@ inline const stand_in_client_option stand_in_client_option_table[] = {
                 "once the window is up, so a script can wait for it to exist before it starts a "
                 "loader"),
     text_option("--report-steps", "EVENT", &stand_in_client_options::report_steps,
-                "also record each step the client takes (see below), and set the named event "
-                "EVENT after each record, so that a test can wait for a step rather than guess "
-                "how long it takes"),
+                "also record each step the client takes (tools/stand_in_client.cpp lists them), "
+                "and set the named event EVENT after each record, so that a test can wait for a "
+                "step rather than guess how long it takes"),
     text_option("--busy-until", "EVENT", &stand_in_client_options::busy_until,
                 "read no messages until the named event EVENT is set, as a client busy with a "
                 "long script does; its window is up"),
