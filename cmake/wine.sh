@@ -1,9 +1,11 @@
 # shellcheck shell=bash
 # How this project runs Wine, sourced by every script that does: quiet, and
-# never offering to install Mono or Gecko into a new prefix. Which Wine is
-# CMake's to find (the toolchain files' VARNOCK_WINE): scripts take it from a
-# configured tree with wine_of, or as an argument from CMake.
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+# never offering to install Mono or Gecko into a new prefix. Wine's debug
+# output is asked for with VARNOCK_WINEDEBUG (WINEDEBUG's syntax, such as
+# warn+all), not WINEDEBUG, which a shell may keep set for other programs.
+# Which Wine is CMake's to find (the toolchain files' VARNOCK_WINE): scripts
+# take it from a configured tree with wine_of, or as an argument from CMake.
+export WINEDEBUG=${VARNOCK_WINEDEBUG:--all} WINEDLLOVERRIDES="mscoree,mshtml="
 # Debian 13's Wine 10 aborts ("free(): invalid pointer") in every call made
 # while TMPDIR is set, to anything, so no Wine started from here sees it: as
 # with TMPDIR unset, each wineserver keeps its socket's folder in /tmp. The
