@@ -97,7 +97,7 @@ struct received_command {
 };
 
 // One line of the stand-in client's record: a command it received, or a
-// step it took ("null", "busy", "waiting", "bottom": tools/stand_in_client.cpp
+// step it took ("up", "null", "busy", "waiting", "bottom": tools/stand_in_client.cpp
 // says what each means).
 struct client_record {
   std::string step;          // "command" for a command
