@@ -1,6 +1,7 @@
 // The names and numbers by which the mIRC client takes commands from other
 // programs. The client is outside this program; these values are its side of
-// the contract, shared with the stand-in client used by the tests.
+// the contract, shared with the stand-in client used by the tests. Why the
+// loaders take a lock of their own: docs/design.md.
 #ifndef VARNOCK_CLIENT_LINK_CLIENT_CHANNEL_H
 #define VARNOCK_CLIENT_LINK_CLIENT_CHANNEL_H
 

@@ -5,7 +5,8 @@
 // lock dies with its last holder), nor which client it chose, so every
 // window it could have chosen is asked first. Messages from other threads
 // are handled in the order they arrive: once our empty message is answered,
-// whatever was queued before it has been handled, finding no text.
+// whatever was queued before it has been handled, finding no text. What this
+// covers and where it ends: docs/design.md.
 #include <windows.h>
 
 #include <stdlib.h>

@@ -1,7 +1,8 @@
 // The exchange with the client: the command text goes into the shared
 // mapping the client reads, then a message to the client's window tells it
 // to perform that text. The steps and their order are what the client
-// relies on.
+// relies on. Why the loaders take turns, ask every client window first and
+// report as they do: docs/design.md.
 #include <windows.h>
 
 #include <string.h>

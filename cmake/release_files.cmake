@@ -7,9 +7,10 @@
 # the zips. Into DIR go the zips, SHA256SUMS (sha256sum's format) and each
 # manifest of packaging/, FILE.in filled in as DIR/FILE. Each zip lies in
 # its build tree, whose CPackConfig.cmake tells the platform it was made
-# for (CPACK_SYSTEM_NAME), the folder it holds (CPACK_PACKAGE_FILE_NAME)
-# and the version (CPACK_PACKAGE_VERSION, @version@). A manifest names a
-# win64 zip's facts so, and a win32 zip's alike:
+# for (CPACK_SYSTEM_NAME), the folder it holds (CPACK_PACKAGE_FILE_NAME),
+# the version (CPACK_PACKAGE_VERSION, @version@) and the one-line
+# description of project() (CPACK_PACKAGE_DESCRIPTION_SUMMARY, @summary@).
+# A manifest names a win64 zip's facts so, and a win32 zip's alike:
 #   @win64_url@              where GitHub serves it in the release of TAG
 #   @win64_folder@           the folder it holds
 #   @win64_sha256@           its SHA-256 hash (@win64_SHA256@ in capitals)
@@ -19,12 +20,12 @@
 set(tag "${VARNOCK_TAG}")
 set(site "https://github.com/${VARNOCK_REPOSITORY}")
 set(downloads "${site}/releases/download")
-set(summary "Tells a running mIRC to load, reload or unload a script file")
 set(sums "")
 foreach(zip IN LISTS VARNOCK_ZIPS)
   get_filename_component(tree "${zip}" DIRECTORY)
   include("${tree}/CPackConfig.cmake")
   set(version "${CPACK_PACKAGE_VERSION}")
+  set(summary "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}")
   set(platform "${CPACK_SYSTEM_NAME}")
   get_filename_component(name "${zip}" NAME)
   set(${platform}_url "${downloads}/${tag}/${name}")

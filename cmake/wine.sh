@@ -1,14 +1,17 @@
 # shellcheck shell=bash
 # How this project runs Wine, sourced by every script that does: quiet, and
-# never offering to install Mono or Gecko into a new prefix. Which Wine is
-# CMake's to find (the toolchain files' VARNOCK_WINE): scripts take it from a
-# configured tree with wine_of, or as an argument from CMake.
-# Quiet but for the one line Wine gives when, now and then, it cannot start a
-# program: another mapping already holds the address of the shared user data
-# ("err:virtual:virtual_alloc_first_teb wine: failed to map the shared user
-# data: c0000018"). The program then ends with status 1 before running any
-# of its own code, which would otherwise look like the loader's refusal.
-export WINEDEBUG=-all,err+virtual WINEDLLOVERRIDES="mscoree,mshtml="
+# never offering to install Mono or Gecko into a new prefix. Wine's debug
+# output is asked for with VARNOCK_WINEDEBUG (WINEDEBUG's syntax, such as
+# warn+all), not WINEDEBUG, which a shell may keep set for other programs.
+# Without it, Wine is quiet but for the one line it gives when, now and then,
+# it cannot start a program: something already lies at the address of the
+# shared user data ("err:virtual:virtual_alloc_first_teb wine: failed to map
+# the shared user data: c0000018"). The program then ends with status 1
+# before any of its own code runs, which would otherwise look like the
+# loader's refusal.
+# Which Wine is CMake's to find (the toolchain files' VARNOCK_WINE): scripts
+# take it from a configured tree with wine_of, or as an argument from CMake.
+export WINEDEBUG=${VARNOCK_WINEDEBUG:--all,err+virtual} WINEDLLOVERRIDES="mscoree,mshtml="
 # Debian 13's Wine 10 aborts ("free(): invalid pointer") in every call made
 # while TMPDIR is set, to anything, so no Wine started from here sees it: as
 # with TMPDIR unset, each wineserver keeps its socket's folder in /tmp. The

@@ -14,7 +14,7 @@
 # twice: as a DOS date, from 1980 to 2107 (strip-nondeterminism moves an
 # earlier one to 1980), and in its extended timestamp as 32-bit Unix time,
 # which ends at 2106-02-07 06:28:15 UTC and wraps past it. No other date is
-# taken.
+# taken. Why the zips carry the commit's date: docs/design.md.
 
 # varnock_zip_date(SOURCE_DIR DATE_VAR PROBLEM_VAR): PROBLEM_VAR is empty
 # when DATE_VAR holds the date.

@@ -1,12 +1,14 @@
 // The loader's arguments arrive as UTF-16; the client reads 8-bit text in the
-// system's ANSI code page. These turn one into the other without guessing.
+// system's ANSI code page. These turn one into the other without guessing
+// (docs/design.md, "Characters and code pages" and "The console").
 #ifndef VARNOCK_FRONT_END_CODE_PAGE_TEXT_H
 #define VARNOCK_FRONT_END_CODE_PAGE_TEXT_H
 
 #include "common/loader_types.h"
 
-// The code page of the system's 8-bit text: the one the client reads and
-// the console shows the loader's output in.
+// The code page of the system's 8-bit text: the one the client reads, and
+// the loader's output is written in (a console shows another: see
+// write_to_console).
 unsigned ansi_code_page();
 
 enum class conversion_status {

@@ -1,3 +1,5 @@
+// Exact conversions between UTF-16 and the code page, and the console's
+// UTF-16 (docs/design.md says why each).
 #include "front_end/code_page_text.h"
 
 #include <windows.h>

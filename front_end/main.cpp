@@ -1,5 +1,6 @@
 // varnock VERB PATH: has a running mIRC client load, reload or unload one of
 // its script files, and tells by its output and exit status how that went.
+// Why it judges, converts and flushes as it does: docs/design.md.
 #include <stdio.h>
 #include <stdlib.h>
 

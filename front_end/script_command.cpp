@@ -1,3 +1,4 @@
+// The verb table and the composition of the client command, platform-free.
 #include "front_end/script_command.h"
 
 #include <string.h>

@@ -1,4 +1,5 @@
-// The loader's verbs and the client command each one composes.
+// The loader's verbs and the client command each one composes. Why the
+// characters below are refused: docs/design.md.
 #ifndef VARNOCK_FRONT_END_SCRIPT_COMMAND_H
 #define VARNOCK_FRONT_END_SCRIPT_COMMAND_H
 

@@ -6,9 +6,11 @@
 // this process, which outlives it, and then look whether the channel's
 // names still open.
 #include <windows.h>
+#include <winternl.h>
 
 #include <string.h>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -174,7 +176,9 @@ TEST_F(LoaderTest, DeliversTheCommandAsComposed) {
 }
 
 TEST_F(LoaderTest, ReportsTheClientsRefusal) {
-  stand_in_client client({/*refuse=*/true});
+  client_options refusing;
+  refusing.refuse = true;
+  stand_in_client client(refusing);
   ASSERT_TRUE(client.running());
   for (const char* verb : {"load", "reload", "unload"}) {
     const loader_run result = run({verb, "C:\\scripts\\broken.mrc"});
@@ -238,15 +242,17 @@ TEST_F(LoaderTest, ReportsAMappingItCannotWriteInto) {
 TEST_F(LoaderTest, ExchangeClosesItsHandlesWhenTheClientAnswers) {
   struct answer {
     const char* what;
-    client_options client;
+    bool refuse;
     delivery_outcome outcome;
   };
   const answer cases[] = {
-      {"performed", {}, delivery_outcome::delivered},
-      {"refused", {/*refuse=*/true}, delivery_outcome::client_refused},
+      {"performed", false, delivery_outcome::delivered},
+      {"refused", true, delivery_outcome::client_refused},
   };
   for (const answer& c : cases) {
-    stand_in_client client(c.client);
+    client_options options;
+    options.refuse = c.refuse;
+    stand_in_client client(options);
     ASSERT_TRUE(client.running()) << c.what;
     EXPECT_EQ(deliver_command("/reload -rs \"away.mrc\""), c.outcome) << c.what;
     EXPECT_EQ(client.new_commands().size(), 1u) << c.what;
@@ -292,7 +298,9 @@ int times_received(const std::vector<received_command>& received, const std::str
 // Loaders started together, as a file watcher or a parallel build starts
 // them, against a client slow enough for their exchanges to overlap.
 TEST_F(LoaderTest, LoadersStartedTogetherEachDeliverTheirOwnCommandOnce) {
-  stand_in_client client({/*refuse=*/false, /*delay_ms=*/30});
+  client_options slow;
+  slow.delay_ms = 30;
+  stand_in_client client(slow);
   ASSERT_TRUE(client.running());
   constexpr int loader_count = 8;
   const auto path_of = [](int loader) {
@@ -336,10 +344,6 @@ TEST_F(LoaderTest, TakesOverALockAbandonedByAKilledLoader) {
   CloseHandle(lock);
 }
 
-// Long enough for a loader that has printed its progress line to reach the
-// step it is heading for (the lock, or its message to the client).
-constexpr DWORD settle_ms = 500;
-
 // The sender lock, held by the test as a loader holds it, and given back
 // however the test ends.
 struct held_sender_lock {
@@ -357,6 +361,31 @@ struct held_sender_lock {
   }
   HANDLE handle;
 };
+
+// How many handles to `object` are open, in all programs together; 0 when
+// the system does not tell.
+ULONG handles_to(HANDLE object) {
+  using query_object = LONG(WINAPI*)(HANDLE, OBJECT_INFORMATION_CLASS, void*, ULONG, ULONG*);
+  const FARPROC found = GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryObject");
+  if (!found) return 0;
+  const query_object query = reinterpret_cast<query_object>(reinterpret_cast<void (*)()>(found));
+  PUBLIC_OBJECT_BASIC_INFORMATION basics = {};
+  if (query(object, ObjectBasicInformation, &basics, sizeof basics, nullptr) != 0) return 0;
+  return basics.HandleCount;
+}
+
+// A loader opens the lock right before it waits for it, and can do nothing
+// else in between: a handle more than the test's own says that a loader
+// started after the progress line has reached its wait for its turn. Polled,
+// as the system tells no one of a new handle.
+bool await_loaders_at_the_lock(HANDLE test_lock, ULONG loaders) {
+  const DWORD started = GetTickCount();
+  while (handles_to(test_lock) < 1 + loaders) {
+    if (GetTickCount() - started >= step_limit_ms) return false;
+    Sleep(5);
+  }
+  return true;
+}
 
 // What two clients received since the last call, together; `second` may be null.
 std::vector<received_command> new_commands_of(stand_in_client& first, stand_in_client* second) {
@@ -379,19 +408,11 @@ struct client_gate {
   const owned_handle event;
 };
 
-void kill_loader(started_loader& loader) {
-  TerminateProcess(loader.process, 1);
-  WaitForSingleObject(loader.process, INFINITE);
-  finish_loader(loader);
-}
-
-// Starts a loader and waits until it has printed its progress line and has
-// had time to reach the step it is heading for; false if it ended first.
-bool start_and_settle(const std::string& verb, const std::string& path, started_loader* loader) {
-  *loader = start_loader({verb, path});
-  if (!read_output_until(*loader, banner + progress_line(verb, path))) return false;
-  Sleep(settle_ms);
-  return true;
+started_loader start_past_progress(const std::string& path) {
+  started_loader loader = start_loader(arguments{"load", path});
+  EXPECT_TRUE(read_output_until(loader, banner + progress_line("load", path)))
+      << "the loader for " << path << " ended before its progress line";
+  return loader;
 }
 
 // mIRC restarted, or closed, while a loader waited for its turn (a file
@@ -414,8 +435,9 @@ TEST_F(LoaderTest, LooksForTheClientWhenItsTurnComes) {
     ASSERT_NE(lock.handle, nullptr) << "CreateMutexA failed, error " << GetLastError();
     stand_in_client first;
     ASSERT_TRUE(first.running()) << c.what;
-    started_loader loader;
-    ASSERT_TRUE(start_and_settle("reload", path, &loader)) << c.what;
+    started_loader loader = start_past_progress(path);
+    ASSERT_TRUE(await_loaders_at_the_lock(lock.handle, 1))
+        << c.what << ": the loader never came to wait for its turn";
     first.stop();
     std::unique_ptr<stand_in_client> second;
     if (c.restart) {
@@ -425,12 +447,12 @@ TEST_F(LoaderTest, LooksForTheClientWhenItsTurnComes) {
     lock.release();
 
     const loader_run result = finish_loader(loader);
-    EXPECT_EQ(result.output, banner + progress_line("reload", path) + c.final_message) << c.what;
+    EXPECT_EQ(result.output, banner + progress_line("load", path) + c.final_message) << c.what;
     EXPECT_EQ(result.exit_status, c.exit_status) << c.what;
-    EXPECT_TRUE(first.new_commands().empty())
-        << c.what << ": the client that went away heard a command";
+    EXPECT_EQ(first.times_recorded("null") + first.times_recorded("command"), 0u)
+        << c.what << ": the client that went away was sent something";
     if (second) {
-      EXPECT_EQ(times_received(second->new_commands(), command_for("reload", path)), 1)
+      EXPECT_EQ(times_received(second->new_commands(), command_for("load", path)), 1)
           << c.what << ": times the new client performed the command";
     }
   }
@@ -439,12 +461,23 @@ TEST_F(LoaderTest, LooksForTheClientWhenItsTurnComes) {
 // No answer because the client is gone is not the client refusing.
 TEST_F(LoaderTest, ReportsAClientThatWentAwayOverTheCommandAsNotRunning) {
   for (const char* leave : {"close", "exit"}) {
-    stand_in_client client({false, 0, "", leave});
+    client_options leaving;
+    leaving.leave = leave;
+    stand_in_client client(leaving);
     ASSERT_TRUE(client.running()) << leave;
     const loader_run result = run({"load", "away.mrc"});
     EXPECT_EQ(result.output, banner + progress_line("load", "away.mrc") + not_found) << leave;
     EXPECT_EQ(result.exit_status, 2u) << leave;
   }
+}
+
+// A test of records: whether `step` has been recorded more than `before` times.
+std::function<bool(const std::vector<client_record>&)> more_than(const char* step, size_t before) {
+  return [=](const std::vector<client_record>& records) {
+    size_t times = 0;
+    for (const client_record& record : records) times += record.step == step;
+    return times > before;
+  };
 }
 
 // mIRC busy with a long script; a loader waiting for its answer is killed (an
@@ -453,35 +486,34 @@ TEST_F(LoaderTest, ReportsAClientThatWentAwayOverTheCommandAsNotRunning) {
 TEST_F(LoaderTest, ALoaderKilledWhileItsMessageWaitsLeavesTheNextCommandPerformedOnce) {
   client_gate not_busy("ClientBusy");
   ASSERT_NE(not_busy.event.handle, nullptr) << "CreateEventA failed, error " << GetLastError();
-  stand_in_client client({false, 0, not_busy.name, ""});
+  client_options busy;
+  busy.busy_until = not_busy.name;
+  stand_in_client client(busy);
   ASSERT_TRUE(client.running());
+  const owned_handle lock(CreateMutexA(nullptr, FALSE, sender_lock_name));
+  ASSERT_NE(lock.handle, nullptr) << "CreateMutexA failed, error " << GetLastError();
 
   const std::string killed_path = "C:\\scripts\\cancelled.mrc";
   const std::string next_path = "C:\\scripts\\next.mrc";
-  started_loader killed;
-  ASSERT_TRUE(start_and_settle("load", killed_path, &killed));
-  started_loader next;
-  ASSERT_TRUE(start_and_settle("load", next_path, &next));
+  started_loader killed = start_past_progress(killed_path);
+  ASSERT_TRUE(client.await_step("waiting", 1))
+      << "the first loader's message never came to the busy client";
+  started_loader next = start_past_progress(next_path);
+  ASSERT_TRUE(await_loaders_at_the_lock(lock.handle, 2))
+      << "the next loader never came to wait for its turn";
   kill_loader(killed);
-  Sleep(settle_ms);
+  ASSERT_TRUE(client.await_step("waiting", 2))
+      << "once the first loader was killed, the next one's message never came to the busy client";
   not_busy.open();
 
   const loader_run result = finish_loader(next);
   EXPECT_EQ(result.output, banner + progress_line("load", next_path) + complete);
   EXPECT_EQ(result.exit_status, 0u);
-  EXPECT_EQ(times_received(client.new_commands(), command_for("load", next_path)), 1)
+  const std::vector<received_command> received = client.new_commands();
+  EXPECT_EQ(times_received(received, command_for("load", next_path)), 1)
       << "times the client performed the next loader's command";
-}
-
-// True once the client's window is inside a message and so answers no other:
-// an idle client answers at once.
-bool client_is_inside_a_message(HWND window) {
-  for (int tries = 0; tries < 30; ++tries) {
-    DWORD_PTR answer = 0;
-    if (!SendMessageTimeoutA(window, WM_NULL, 0, 0, SMTO_NORMAL, 1000, &answer)) return true;
-    Sleep(50);
-  }
-  return false;
+  EXPECT_EQ(times_received(received, command_for("load", killed_path)), 0)
+      << "the killed loader's command was performed";
 }
 
 // Loaders killed while mIRC had not yet dealt with their messages, as an
@@ -499,8 +531,7 @@ TEST_F(LoaderTest, LoadersKilledBeforeMircDealtWithTheirMessagesNeverMakeAComman
     bool second_mirc_opens;        // after the deaths' messages went to the first
   };
   const deaths cases[] = {
-      {"the only loader killed while its message waits", 1, false, false, false},
-      {"two loaders killed one after the other", 2, false, false, false},
+      {"two loaders killed one after the other while their messages wait", 2, false, false, false},
       {"a loader killed while mIRC handles its message", 1, true, false, false},
       {"a loader killed while the next waits and a second mIRC opens", 1, true, true, true},
   };
@@ -512,40 +543,54 @@ TEST_F(LoaderTest, LoadersKilledBeforeMircDealtWithTheirMessagesNeverMakeAComman
         first_goes_on.name;
     stand_in_client first(first_options);
     ASSERT_TRUE(first.running()) << c.what;
+    const owned_handle lock(CreateMutexA(nullptr, FALSE, sender_lock_name));
+    ASSERT_NE(lock.handle, nullptr) << "CreateMutexA failed, error " << GetLastError();
 
     const auto killed_path = [](int loader) {
       return "C:\\scripts\\cancelled" + std::to_string(loader) + ".mrc";
     };
     const std::string next_path = "C:\\scripts\\saved-again.mrc";
-    const auto start_and_wait = [&](const std::string& path) {
-      started_loader loader;
-      EXPECT_TRUE(start_and_settle("load", path, &loader)) << c.what << ": " << path;
-      return loader;
-    };
     std::vector<started_loader> killed;
     for (int i = 0; i < c.killed; ++i) {
-      killed.push_back(start_and_wait(killed_path(i)));
+      killed.push_back(start_past_progress(killed_path(i)));
       if (c.inside_the_message && i == 0) {
-        ASSERT_TRUE(client_is_inside_a_message(first.window()))
-            << c.what << ": mIRC never took the message";
+        ASSERT_TRUE(first.await_step("busy", 1)) << c.what << ": mIRC never took the message";
+      } else {
+        ASSERT_TRUE(first.await_step("waiting", i + 1))
+            << c.what << ": loader " << i << "'s message never came to the busy mIRC";
       }
       if (!c.next_waits_for_its_turn) kill_loader(killed[i]);
     }
     started_loader next;
-    if (c.next_waits_for_its_turn) next = start_and_wait(next_path);
+    if (c.next_waits_for_its_turn) {
+      next = start_past_progress(next_path);
+      ASSERT_TRUE(await_loaders_at_the_lock(lock.handle, 1 + c.killed))
+          << c.what << ": the next loader never came to wait for its turn";
+    }
     std::unique_ptr<stand_in_client> second;
     if (c.second_mirc_opens) {
-      second =
-          std::make_unique<stand_in_client>(client_options{false, 0, "", "", second_goes_on.name});
+      client_options holding;
+      holding.hold_until = second_goes_on.name;
+      second = std::make_unique<stand_in_client>(holding);
       ASSERT_TRUE(second->running()) << c.what << ": the second mIRC is not the one found";
     }
+    const size_t waiting_before = first.times_recorded("waiting");
     if (c.next_waits_for_its_turn) {
       for (started_loader& loader : killed) kill_loader(loader);
     } else {
-      next = start_and_wait(next_path);
+      next = start_past_progress(next_path);
     }
+    // The case is the next loader's message coming while the dead ones' are
+    // still unread: at the first mIRC, or, held there, at the second.
+    ASSERT_TRUE(second ? await_either(first, more_than("waiting", waiting_before), *second,
+                                      more_than("busy", 0))
+                       : first.await(more_than("waiting", waiting_before)))
+        << c.what << ": the next loader's message came to no mIRC";
     first_goes_on.open();
-    Sleep(settle_ms);
+    if (second) {
+      ASSERT_TRUE(first.await_step("command", 1))
+          << c.what << ": the first mIRC never finished the killed loader's message";
+    }
     second_goes_on.open();
 
     const loader_run result = finish_loader(next);
@@ -561,77 +606,64 @@ TEST_F(LoaderTest, LoadersKilledBeforeMircDealtWithTheirMessagesNeverMakeAComman
   }
 }
 
-// The mapping's text up to its first NUL; empty while no mapping has the name.
-std::string text_in_mapping() {
-  const owned_handle mapping(OpenFileMappingA(FILE_MAP_READ, FALSE, client_mapping_name));
-  if (!mapping.handle) return "";
-  const char* view =
-      static_cast<const char*>(MapViewOfFile(mapping.handle, FILE_MAP_READ, 0, 0, 0));
-  if (!view) return "";
-  const std::string text(view, strnlen(view, command_capacity));
-  UnmapViewOfFile(view);
-  return text;
-}
-
-// Whether a loader has written `command` into the mapping within `limit_ms`.
-bool mapping_comes_to_hold(const std::string& command, DWORD limit_ms) {
-  const DWORD started = GetTickCount();
-  while (text_in_mapping() != command) {
-    if (GetTickCount() - started >= limit_ms) return false;
-    Sleep(2);
-  }
-  return true;
-}
-
-// A loader writes its command, then sends its message at once: by then the
-// message waits at the client it chose.
-constexpr DWORD message_sent_ms = 50;
-
-// Starts a loader and kills it once its command waits at the mIRC window the
-// system's search gives, which must be one that the loader found idle and
-// that is busy by then (a client that holds after each WM_NULL). False if
-// the command never got as far.
-bool leave_a_killed_loaders_command_waiting(const std::string& path) {
+// Starts a loader and kills it once its command waits, unread, at the mIRC
+// window the system's search gives, which must be one that the loader found
+// idle and that is busy by then (a client that holds after each WM_NULL).
+// False if the command never got there.
+bool leave_a_killed_loaders_command_waiting(const stand_in_client& busy, const std::string& path) {
+  const size_t waiting = busy.times_recorded("waiting");
   started_loader killed = start_loader(arguments{"load", path});
-  const bool written = mapping_comes_to_hold(command_for("load", path), 20000);
-  Sleep(message_sent_ms);
+  const bool arrived = busy.await_step("waiting", waiting + 1);
   kill_loader(killed);
-  return written;
+  return arrived;
 }
-
-// Long enough for a loader that has printed its progress line to write its
-// command, unless it waits for a busy client first.
-constexpr DWORD write_limit_ms = 300;
 
 // The next loader's run, once a killed loader's command waits at the busy
-// client behind `busy_gate`: the gate opens as soon as the next loader has
-// written its command, or once it plainly waits, so that a command it wrote
-// too early is read for the killed loader's message too.
-loader_run run_next_loader_then_open(const std::string& path, client_gate& busy_gate) {
+// client behind `busy_gate`: that gate opens once the next loader's message
+// has come to the busy client, or its command to the other one, which holds
+// it until the busy one has read the killed loader's command. So a command
+// written too early is read for the killed loader's message too.
+loader_run run_next_loader_then_open(const std::string& path, stand_in_client& busy,
+                                     client_gate& busy_gate, stand_in_client& other,
+                                     client_gate& other_gate) {
+  const size_t waiting = busy.times_recorded("waiting");
+  const size_t holding = other.times_recorded("busy");
+  const size_t read = busy.times_recorded("command");
   started_loader next = start_loader(arguments{"load", path});
-  if (read_output_until(next, banner + progress_line("load", path))) {
-    mapping_comes_to_hold(command_for("load", path), write_limit_ms);
-  }
+  EXPECT_TRUE(await_either(busy, more_than("waiting", waiting), other, more_than("busy", holding)))
+      << path << ": the next loader's message came to neither mIRC";
   busy_gate.open();
+  EXPECT_TRUE(busy.await_step("command", read + 1))
+      << path << ": the busy mIRC never read the killed loader's command";
+  other_gate.open();
   return finish_loader(next);
+}
+
+bool went_to_the_bottom_since_its_last_null(const std::vector<client_record>& records) {
+  for (auto record = records.rbegin(); record != records.rend(); ++record) {
+    if (record->step == "bottom") return true;
+    if (record->step == "null") return false;
+  }
+  return false;
 }
 
 // A killed loader's command waits at a busy mIRC window, and another mIRC
 // window keeps moving between the top and the bottom of the z-order, as a
 // user switching between two mIRCs does, only faster, while the next loader
 // lists the windows to ask: however they stand at each moment, no window is
-// missed, and the next command is performed once. The other mIRC takes a
-// while over each command, so that a command sent there while the busy one
-// was missed is still in the mapping when the busy one reads it.
+// missed, and the next command is performed once. The other mIRC holds each
+// command until the busy one has read the killed loader's, so that a command
+// sent there while the busy one was missed is still in the mapping then.
 TEST_F(LoaderTest, AMircMovingInTheZOrderHidesNoBusyMircFromTheNextLoader) {
   client_gate busy_gate("HoldAfterNull");
+  client_gate other_gate("OtherHold");
   client_gate restacking("Restack");
   client_options holding;
   holding.hold_after_null = busy_gate.name;
   stand_in_client busy(holding);
   ASSERT_TRUE(busy.running());
   client_options moving;
-  moving.delay_ms = write_limit_ms;
+  moving.hold_until = other_gate.name;
   moving.restack_while = restacking.name;
   stand_in_client other(moving);
   ASSERT_TRUE(other.running());
@@ -641,22 +673,22 @@ TEST_F(LoaderTest, AMircMovingInTheZOrderHidesNoBusyMircFromTheNextLoader) {
     const std::string killed_path = "C:\\scripts\\cancelled" + std::to_string(round) + ".mrc";
     const std::string next_path = "C:\\scripts\\saved" + std::to_string(round) + ".mrc";
     busy_gate.shut();
+    other_gate.shut();
     restacking.shut();
     // Still, the moving window goes to the bottom: the killed loader's
     // command goes to the busy one. The moving client reads messages
     // between two moves: once it has answered one, it finds the event
-    // unset, and its last move is to the bottom.
+    // unset, goes to the bottom and records that.
     SendMessageA(other.window(), WM_NULL, 0, 0);
-    for (int tries = 0; tries < 500 && FindWindowA(client_window_class, nullptr) != busy.window();
-         ++tries) {
-      Sleep(10);
-    }
+    ASSERT_TRUE(other.await(went_to_the_bottom_since_its_last_null))
+        << "round " << round << ": the moving mIRC never went still";
     ASSERT_EQ(FindWindowA(client_window_class, nullptr), busy.window())
-        << "round " << round << ": the moving mIRC never went below the busy one";
-    ASSERT_TRUE(leave_a_killed_loaders_command_waiting(killed_path))
-        << "round " << round << ": the killed loader never wrote its command";
+        << "round " << round << ": the moving mIRC, still, is not below the busy one";
+    ASSERT_TRUE(leave_a_killed_loaders_command_waiting(busy, killed_path))
+        << "round " << round << ": the killed loader's command never came to the busy mIRC";
     restacking.open();
-    const loader_run result = run_next_loader_then_open(next_path, busy_gate);
+    const loader_run result =
+        run_next_loader_then_open(next_path, busy, busy_gate, other, other_gate);
     restacking.shut();
 
     EXPECT_EQ(result.output, banner + progress_line("load", next_path) + complete)
@@ -677,6 +709,7 @@ TEST_F(LoaderTest, AMircMovingInTheZOrderHidesNoBusyMircFromTheNextLoader) {
 // the search; the next command must still be performed once.
 TEST_F(LoaderTest, ALoaderKilledAtABusyMessageOnlyMircLeavesTheNextCommandPerformedOnce) {
   client_gate busy_gate("MessageOnlyHold");
+  client_gate top_level_gate("TopLevelHold");
   client_options busy_message_only;
   busy_message_only.hold_after_null = busy_gate.name;
   busy_message_only.message_only = true;
@@ -686,14 +719,15 @@ TEST_F(LoaderTest, ALoaderKilledAtABusyMessageOnlyMircLeavesTheNextCommandPerfor
       << "the system's search does not give the only mIRC window, a message-only one";
   const std::string killed_path = "C:\\scripts\\cancelled.mrc";
   const std::string next_path = "C:\\scripts\\next.mrc";
-  ASSERT_TRUE(leave_a_killed_loaders_command_waiting(killed_path))
-      << "the killed loader never wrote its command";
+  ASSERT_TRUE(leave_a_killed_loaders_command_waiting(busy, killed_path))
+      << "the killed loader's command never came to the busy mIRC";
 
-  client_options slow;
-  slow.delay_ms = write_limit_ms;
-  stand_in_client top_level(slow);
+  client_options holding;
+  holding.hold_until = top_level_gate.name;
+  stand_in_client top_level(holding);
   ASSERT_TRUE(top_level.running());
-  const loader_run result = run_next_loader_then_open(next_path, busy_gate);
+  const loader_run result =
+      run_next_loader_then_open(next_path, busy, busy_gate, top_level, top_level_gate);
 
   EXPECT_EQ(result.output, banner + progress_line("load", next_path) + complete);
   EXPECT_EQ(result.exit_status, 0u);

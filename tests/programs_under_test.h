@@ -5,11 +5,13 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "client_link/client_channel.h"
 #include "gtest/gtest.h"
+#include "tools/stand_in_client_options.h"
 
 // Where the programs are: beside the test program unless the command line
 // named others (to pair a loader and a client of different bitness). The
@@ -37,7 +39,7 @@ std::wstring widen(const std::string& text);
 
 struct loader_run {
   std::string output;  // standard output, byte for byte
-  std::string errors;  // standard error
+  std::string errors;  // standard error, with whatever Wine printed there
   DWORD exit_status = 0;
 };
 
@@ -46,6 +48,7 @@ struct started_loader {
   HANDLE output = nullptr;
   HANDLE errors = nullptr;
   std::string output_read;  // what read_output_until has taken from `output` so far
+  std::wstring command_line;
 };
 
 // Starting and finishing apart lets several loaders run at once. The
@@ -57,6 +60,8 @@ started_loader start_loader(const std::vector<std::string>& arguments);
 // loader has ended without printing it (false): to know how far it has come.
 bool read_output_until(started_loader& loader, const std::string& expected);
 loader_run finish_loader(started_loader loader);
+// Ends a loader at once, as an editor cancelling its task does.
+loader_run kill_loader(started_loader loader);
 loader_run run_loader(const std::vector<std::wstring>& arguments);
 loader_run run_loader(const std::vector<std::string>& arguments);
 // A loader's arguments as a test's message names them: in UTF-8, each cut
@@ -91,22 +96,21 @@ struct received_command {
   std::string text;
 };
 
-struct client_options {
-  bool refuse = false;
-  unsigned delay_ms = 0;
-  std::string busy_until = "";  // the name of an event: reads no messages until it is set
-  std::string leave = "";       // "close" or "exit": gone while handling the first command
-  std::string hold_until = "";  // the name of an event: reads no command until it is set
-  // The name of an event: after each WM_NULL, reads no message until it is set.
-  std::string hold_after_null = "";
-  // The name of an event: while it is set, the window keeps moving between
-  // the top and the bottom of the z-order; else it stays at the bottom.
-  std::string restack_while = "";
-  bool message_only = false;  // a message-only window rather than a top-level one
-  std::string window_class = client_window_class;  // 8-bit, in the ANSI code page
+// One line of the stand-in client's record: a command it received, or a
+// step it took ("up", "null", "busy", "waiting", "bottom": tools/stand_in_client.cpp
+// says what each means).
+struct client_record {
+  std::string step;          // "command" for a command
+  received_command command;  // for a command
 };
 
+using client_options = stand_in_client_options;
+
+// How long a test waits for a step of a program before it fails naming it.
+constexpr DWORD step_limit_ms = 20000;
+
 // A running stand-in client; stopped, and its window gone, when destroyed.
+// Its record and whatever it wrote are told if the test fails.
 class stand_in_client {
  public:
   explicit stand_in_client(client_options options = {});
@@ -120,21 +124,47 @@ class stand_in_client {
   void stop();
   // The commands received since the last call.
   std::vector<received_command> new_commands();
+  // Everything recorded so far, steps and commands.
+  std::vector<client_record> records() const;
+  // Waits until `reached` holds for the records, each time the client has
+  // recorded something, for `limit_ms` at most; false if it never did.
+  bool await(const std::function<bool(const std::vector<client_record>&)>& reached,
+             DWORD limit_ms = step_limit_ms) const;
+  // The same for two clients: until `reached` holds for one's records, or
+  // `other_reached` for the other's.
+  friend bool await_either(
+      const stand_in_client& one,
+      const std::function<bool(const std::vector<client_record>&)>& reached,
+      const stand_in_client& other,
+      const std::function<bool(const std::vector<client_record>&)>& other_reached);
+  // Waits until `step` has been recorded `times` times in all.
+  bool await_step(const std::string& step, size_t times) const;
+  size_t times_recorded(const std::string& step) const;
 
  private:
+  std::string options_shown_;
   PROCESS_INFORMATION process_ = {};
   HWND window_ = nullptr;
   std::wstring record_path_;
+  std::wstring log_path_;
+  HANDLE recorded_ = nullptr;
   size_t records_seen_ = 0;
 };
 
 // The fixture of the tests that run loaders: a window of the client's class
 // left open from elsewhere would be the one their loaders find, so no test
 // starts while there is one.
+// A test that fails is followed by what its programs wrote (loaders' output,
+// standard error and exit status, the clients' records and what they wrote),
+// so that a failure seen once can be explained from its log.
 class EndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override;
+  void TearDown() override;
 };
+
+// Adds to what a failed test tells of its programs.
+void tell_if_failed(const std::string& text);
 
 // A refused command: after the banner only `message`, status 1, nothing on
 // standard error, and nothing reached the client. `what` names the run.

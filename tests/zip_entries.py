@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """What the entries of a zip record in their extra fields, read both from
 their local headers and from the central directory; for
-reproducible_build.sh, which runs:
+reproducible_build.bats, which runs:
 
   zip_entries.py owners ZIP     no owner other than 0: 0x7875 (uid and gid
                                 of any size) may only hold 0, and 0x7855 and

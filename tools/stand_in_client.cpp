@@ -2,77 +2,72 @@
 // for trying the loader without the real client. It owns a window of class
 // "mIRC"; for each command message it reads the text from the shared mapping
 // "mIRC", records it with the message's parameters, and answers as told.
-//
-//   stand_in_client [--refuse] [--delay MS] [--record FILE] [--busy-until EVENT]
-//                   [--hold-until EVENT] [--hold-after-null EVENT]
-//                   [--restack-while EVENT] [--leave close|exit] [--message-only]
-//                   [--class NAME]
-//
-// --refuse      answer 0 (the client failed) instead of 1
-// --delay MS    take MS milliseconds over each command
-// --record      append each record to FILE instead of writing it to stdout;
-//               FILE is opened once the window is up, so a script can wait
-//               for it to exist before it starts a loader
-// --busy-until  read no messages until the named event EVENT is set, as a
-//               client busy with a long script does; its window is up
-// --hold-until  inside each command message, before reading the mapping,
-//               wait until the named event EVENT is set, as a client busy
-//               with what an earlier message started
-// --hold-after-null  after answering each WM_NULL, read no messages until
-//               the named event EVENT is set: a client that a loader finds
-//               idle, and that is busy by the time the loader's command comes
-// --restack-while  while the named event EVENT is set, keep moving the
-//               window to the top and to the bottom of the z-order by turns,
-//               as a user switching between windows does, only faster;
-//               while it is not set, keep the window at the bottom
-// --leave       while handling the first command, after recording it: close
-//               the window and end (close), or end at once (exit), as a
-//               client closed or crashing over a command; the sender gets no
-//               answer
-// --message-only  a message-only window (parent HWND_MESSAGE), which the
-//               system's search for the class gives as well as top-level ones
-// --class       the window's class name instead of "mIRC", as 8-bit text
+// Its options are in tools/stand_in_client_options.h; --help lists them.
 //
 // A record is a line "command wParam=W lParam=L length=N", then the N bytes
-// the mapping held before its first NUL, then a line feed.
+// the mapping held before its first NUL, then a line feed; or, when the
+// mapping could not be read, "command wParam=W lParam=L no mapping". With
+// --report-steps, a line records each of these steps too, when it happens:
+//   up       the window is up, and the record open
+//   null     a WM_NULL came, and is being answered
+//   busy     the client stops reading messages (--busy-until, --hold-until,
+//            --hold-after-null, or --delay inside a command)
+//   waiting  while busy, a message sent to it has come: it waits unread
+//   bottom   not restacking (--restack-while), the window is at the bottom
 #include <windows.h>
 
 #include <fcntl.h>
 #include <io.h>
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
+#include <string>
+
 #include "client_link/client_channel.h"
+#include "tools/stand_in_client_options.h"
 
 namespace {
 
-struct client_settings {
-  LRESULT answer = 1;
-  DWORD delay_ms = 0;
-  const char* record_path = nullptr;
-  FILE* record = stdout;
-  const char* busy_until = nullptr;
-  const char* hold_until = nullptr;
-  const char* hold_after_null = nullptr;
-  const char* restack_while = nullptr;
-  const char* leave = nullptr;
-  bool message_only = false;
-  const char* window_class = client_window_class;
-};
+stand_in_client_options settings;
+FILE* record = stdout;
+HANDLE step_recorded = nullptr;
 
-client_settings settings;
+// Each record must be complete on disk the moment it is told, or the
+// sender answered.
+void told(FILE* file) {
+  fflush(file);
+  if (step_recorded) SetEvent(step_recorded);
+}
 
-// Waits until the named event is set; false if it cannot be made.
-bool wait_for_event(const char* name) {
-  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, name);
-  if (!event) {
-    fprintf(stderr, "stand_in_client: CreateEventA failed, error %lu\n", GetLastError());
-    return false;
+void record_step(const char* step) {
+  if (!step_recorded) return;
+  fprintf(record, "%s\n", step);
+  told(record);
+}
+
+HANDLE named_event(const std::string& name) {
+  if (name.empty()) return nullptr;
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+  if (!event) fprintf(stderr, "stand_in_client: CreateEventA failed, error %lu\n", GetLastError());
+  return event;
+}
+
+// Reads no messages until the named event is set, or for `limit_ms`
+// without one; records each message sent meanwhile as it comes.
+void stay_busy(const std::string& until, DWORD limit_ms) {
+  record_step("busy");
+  HANDLE event = named_event(until);
+  const DWORD started = GetTickCount();
+  for (;;) {
+    const DWORD waited = GetTickCount() - started;
+    const DWORD left = event ? INFINITE : waited < limit_ms ? limit_ms - waited : 0;
+    // Only messages come since the last look wake it; looking handles none.
+    const DWORD woke =
+        MsgWaitForMultipleObjects(event ? 1 : 0, &event, FALSE, left, QS_SENDMESSAGE);
+    if (woke != WAIT_OBJECT_0 + (event ? 1 : 0)) break;
+    if (HIWORD(GetQueueStatus(QS_SENDMESSAGE)) & QS_SENDMESSAGE) record_step("waiting");
   }
-  WaitForSingleObject(event, INFINITE);
-  CloseHandle(event);
-  return true;
+  if (event) CloseHandle(event);
 }
 
 // The bytes before the first NUL, or the whole mapping if it holds none.
@@ -81,37 +76,39 @@ void record_command(WPARAM wparam, LPARAM lparam) {
   const char* view =
       mapping ? static_cast<const char*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0)) : nullptr;
   if (!view) {
-    fprintf(settings.record, "command wParam=%llu lParam=%lld no mapping\n",
+    fprintf(record, "command wParam=%llu lParam=%lld no mapping\n",
             static_cast<unsigned long long>(wparam), static_cast<long long>(lparam));
   } else {
     const size_t length = strnlen(view, command_capacity);
-    fprintf(settings.record, "command wParam=%llu lParam=%lld length=%u\n",
+    fprintf(record, "command wParam=%llu lParam=%lld length=%u\n",
             static_cast<unsigned long long>(wparam), static_cast<long long>(lparam),
             static_cast<unsigned>(length));
-    fwrite(view, 1, length, settings.record);
-    fputc('\n', settings.record);
+    fwrite(view, 1, length, record);
+    fputc('\n', record);
     UnmapViewOfFile(view);
   }
   if (mapping) CloseHandle(mapping);
-  // Each record must be complete on disk the moment the sender is answered.
-  fflush(settings.record);
+  told(record);
 }
 
 LRESULT CALLBACK client_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == client_command_message) {
-    if (settings.delay_ms) Sleep(settings.delay_ms);
-    if (settings.hold_until) wait_for_event(settings.hold_until);
+    if (settings.delay_ms) stay_busy("", settings.delay_ms);
+    if (!settings.hold_until.empty()) stay_busy(settings.hold_until, INFINITE);
     record_command(wparam, lparam);
-    if (settings.leave && strcmp(settings.leave, "exit") == 0) ExitProcess(0);
-    if (settings.leave) {
+    if (settings.leave == "exit") ExitProcess(0);
+    if (settings.leave == "close") {
       DestroyWindow(window);
       return 0;
     }
-    return settings.answer;
+    return settings.refuse ? 0 : 1;
   }
-  if (message == WM_NULL && settings.hold_after_null) {
-    ReplyMessage(0);
-    wait_for_event(settings.hold_after_null);
+  if (message == WM_NULL) {
+    record_step("null");
+    if (!settings.hold_after_null.empty()) {
+      ReplyMessage(0);
+      stay_busy(settings.hold_after_null, INFINITE);
+    }
     return 0;
   }
   if (message == WM_DESTROY) {
@@ -122,12 +119,9 @@ LRESULT CALLBACK client_window_procedure(HWND window, UINT message, WPARAM wpara
 }
 
 // Handles every message that comes between two moves; ends at WM_QUIT.
-int restack_while_set(HWND window, const char* event_name) {
-  HANDLE restack = CreateEventA(nullptr, TRUE, FALSE, event_name);
-  if (!restack) {
-    fprintf(stderr, "stand_in_client: CreateEventA failed, error %lu\n", GetLastError());
-    return 1;
-  }
+int restack_while_set(HWND window, const std::string& event_name) {
+  HANDLE restack = named_event(event_name);
+  if (!restack) return 1;
   const UINT unmoved = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE;
   for (;;) {
     MSG message;
@@ -141,81 +135,64 @@ int restack_while_set(HWND window, const char* event_name) {
       SetWindowPos(window, HWND_BOTTOM, 0, 0, 0, 0, unmoved);
     } else {
       SetWindowPos(window, HWND_BOTTOM, 0, 0, 0, 0, unmoved);
+      record_step("bottom");
       MsgWaitForMultipleObjects(1, &restack, FALSE, INFINITE, QS_ALLINPUT);
     }
   }
 }
 
 bool read_settings(int argc, char** argv) {
-  for (int i = 1; i < argc; ++i) {
-    const bool has_value = i + 1 < argc;
-    if (strcmp(argv[i], "--refuse") == 0) {
-      settings.answer = 0;
-    } else if (strcmp(argv[i], "--delay") == 0 && has_value) {
-      settings.delay_ms = static_cast<DWORD>(strtoul(argv[++i], nullptr, 10));
-    } else if (strcmp(argv[i], "--record") == 0 && has_value) {
-      settings.record_path = argv[++i];
-    } else if (strcmp(argv[i], "--busy-until") == 0 && has_value) {
-      settings.busy_until = argv[++i];
-    } else if (strcmp(argv[i], "--hold-until") == 0 && has_value) {
-      settings.hold_until = argv[++i];
-    } else if (strcmp(argv[i], "--hold-after-null") == 0 && has_value) {
-      settings.hold_after_null = argv[++i];
-    } else if (strcmp(argv[i], "--restack-while") == 0 && has_value) {
-      settings.restack_while = argv[++i];
-    } else if (strcmp(argv[i], "--leave") == 0 && has_value &&
-               (strcmp(argv[i + 1], "close") == 0 || strcmp(argv[i + 1], "exit") == 0)) {
-      settings.leave = argv[++i];
-    } else if (strcmp(argv[i], "--message-only") == 0) {
-      settings.message_only = true;
-    } else if (strcmp(argv[i], "--class") == 0 && has_value) {
-      settings.window_class = argv[++i];
-    } else {
-      fprintf(stderr,
-              "usage: stand_in_client [--refuse] [--delay MS] [--record FILE] "
-              "[--busy-until EVENT] [--hold-until EVENT] [--hold-after-null EVENT] "
-              "[--restack-while EVENT] [--leave close|exit] [--message-only] [--class NAME]\n");
-      return false;
-    }
-  }
-  return true;
+  if (!read_stand_in_client_arguments(argc, argv, &settings)) return false;
+  return settings.leave.empty() || settings.leave == "close" || settings.leave == "exit";
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (!read_settings(argc, argv)) return 2;
+  if (!read_settings(argc, argv)) {
+    fprintf(stderr, "%s", stand_in_client_usage().c_str());
+    return 2;
+  }
 
   WNDCLASSA window_class = {};
   window_class.lpfnWndProc = client_window_procedure;
   window_class.hInstance = GetModuleHandleA(nullptr);
-  window_class.lpszClassName = settings.window_class;
+  window_class.lpszClassName = settings.window_class.c_str();
   if (!RegisterClassA(&window_class)) {
     fprintf(stderr, "stand_in_client: RegisterClassA failed, error %lu\n", GetLastError());
     return 1;
   }
   // Top-level, so that FindWindowA finds it, unless asked otherwise; never shown.
-  HWND window =
-      CreateWindowExA(0, settings.window_class, "stand-in mIRC", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                      CW_USEDEFAULT, 200, 100, settings.message_only ? HWND_MESSAGE : nullptr,
-                      nullptr, window_class.hInstance, nullptr);
+  HWND window = CreateWindowExA(0, window_class.lpszClassName, "stand-in mIRC", WS_OVERLAPPEDWINDOW,
+                                CW_USEDEFAULT, CW_USEDEFAULT, 200, 100,
+                                settings.message_only ? HWND_MESSAGE : nullptr, nullptr,
+                                window_class.hInstance, nullptr);
   if (!window) {
     fprintf(stderr, "stand_in_client: CreateWindowExA failed, error %lu\n", GetLastError());
     return 1;
   }
-  if (!settings.record_path) {
+  if (settings.record.empty()) {
     _setmode(_fileno(stdout), _O_BINARY);
   } else {
-    settings.record = fopen(settings.record_path, "ab");
-    if (!settings.record) {
-      fprintf(stderr, "stand_in_client: cannot open %s\n", settings.record_path);
+    record = fopen(settings.record.c_str(), "ab");
+    if (!record) {
+      fprintf(stderr, "stand_in_client: cannot open %s\n", settings.record.c_str());
       return 1;
     }
   }
+  if (!settings.report_steps.empty()) {
+    step_recorded = OpenEventA(EVENT_MODIFY_STATE, FALSE, settings.report_steps.c_str());
+    if (!step_recorded) {
+      fprintf(stderr, "stand_in_client: OpenEventA(%s) failed, error %lu\n",
+              settings.report_steps.c_str(), GetLastError());
+      return 1;
+    }
+  }
+  record_step("up");
 
-  if (settings.busy_until && !wait_for_event(settings.busy_until)) return 1;
+  if (!settings.busy_until.empty()) stay_busy(settings.busy_until, INFINITE);
 
-  if (settings.restack_while) return restack_while_set(window, settings.restack_while);
+  if (!settings.restack_while.empty()) return restack_while_set(window, settings.restack_while);
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {
     TranslateMessage(&message);
