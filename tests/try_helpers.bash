@@ -86,6 +86,42 @@ use_own_cache() {
   delivered='/load -rs "C:\scripts\away.mrc"'
 }
 
+# try_delivers SAYS NOT_SAYS: try delivers, saying a line that matches SAYS
+# (when given) and none that matches NOT_SAYS (when given).
+try_delivers() {
+  run_kept try "${try[@]}"
+  if [ "$exit_status" != 0 ] || ! grep -qxF "$delivered" <<<"$out"; then
+    not_delivered "try"
+  fi
+  [ -z "$1" ] || grep -q "$1" "$BATS_TEST_TMPDIR/try.log" || fail "it did not say '$1'"
+  [ -z "$2" ] || ! grep -q "$2" "$BATS_TEST_TMPDIR/try.log" || fail "it said '$2'"
+}
+
+# kept_prefix_copies: the tests of a kept prefix start from copies of one
+# made once per file (make_prefix_to_copy, in setup_file): the ctest run's,
+# WINEPREFIX, copied, or run by hand without it, one made for the file.
+make_prefix_to_copy() {
+  if [ -n "${WINEPREFIX:-}" ]; then
+    cp -a "$WINEPREFIX" "$BATS_FILE_TMPDIR/made-prefix"
+  else
+    "$source/cmake/wine-prefix.sh" start "$wine" "$BATS_FILE_TMPDIR/made-prefix"
+  fi
+}
+
+remove_prefix_to_copy() {
+  "$source/cmake/wine-prefix.sh" stop "$wine" "$BATS_FILE_TMPDIR/made-prefix"
+}
+
+# try's own prefix, kept: a copy that shares the made prefix's files (Wine
+# writes a file anew, by its name, rather than into it), whose own marker
+# says try made it.
+kept_prefix_copy() {
+  use_own_cache
+  mkdir -p "$XDG_CACHE_HOME/varnock"
+  cp -al "$BATS_FILE_TMPDIR/made-prefix" "$prefix"
+  touch "$prefix/.varnock-prefix-made"
+}
+
 # try leaves the prefix's wineserver up for the next try: this ends it.
 stop_own_prefix() {
   "$source/cmake/wine-prefix.sh" stop "$wine" "$prefix"

@@ -1,33 +1,23 @@
 #!/usr/bin/env bats
 # scripts/try with its Wine prefix kept from an earlier run, in a cache of
-# the test's own: stopped by Ctrl+C while the stand-in client starts, the
-# states the prefix may be left in, each handled, try --remove-prefix, and
-# two trys at once on a machine without one of its packages. Each test
-# starts from a copy of one prefix: that of the ctest run, WINEPREFIX, copied
-# once, or, run by hand without it, one made for the file.
+# the test's own: stopped by Ctrl+C while the stand-in client starts, taken
+# as it is, waited for while another try holds it, removed by
+# try --remove-prefix, and two trys at once on a machine without one of its
+# packages. Each test starts from a copy of one prefix (kept_prefix_copies).
 
 # shellcheck disable=SC2154  # set by try_helpers.bash, which shellcheck does not follow through load
 load try_helpers
 
 setup_file() {
-  if [ -n "${WINEPREFIX:-}" ]; then
-    cp -a "$WINEPREFIX" "$BATS_FILE_TMPDIR/made-prefix"
-  else
-    "$source/cmake/wine-prefix.sh" start "$wine" "$BATS_FILE_TMPDIR/made-prefix"
-  fi
+  make_prefix_to_copy
 }
 
 teardown_file() {
-  "$source/cmake/wine-prefix.sh" stop "$wine" "$BATS_FILE_TMPDIR/made-prefix"
+  remove_prefix_to_copy
 }
 
-# The copy shares the made prefix's files (Wine writes a file anew, by its
-# name, rather than into it), and its own marker says try made it.
 setup() {
-  use_own_cache
-  mkdir -p "$XDG_CACHE_HOME/varnock"
-  cp -al "$BATS_FILE_TMPDIR/made-prefix" "$prefix"
-  touch "$prefix/.varnock-prefix-made"
+  kept_prefix_copy
 }
 
 teardown() {
@@ -47,32 +37,8 @@ teardown() {
   done
 }
 
-# try_delivers SAYS NOT_SAYS: try delivers, saying a line that matches SAYS
-# (when given) and none that matches NOT_SAYS (when given).
-try_delivers() {
-  run_kept try "${try[@]}"
-  if [ "$exit_status" != 0 ] || ! grep -qxF "$delivered" <<<"$out"; then
-    not_delivered "try"
-  fi
-  [ -z "$1" ] || grep -q "$1" "$BATS_TEST_TMPDIR/try.log" || fail "it did not say '$1'"
-  [ -z "$2" ] || ! grep -q "$2" "$BATS_TEST_TMPDIR/try.log" || fail "it said '$2'"
-}
-
 @test "a kept prefix is taken as it is" {
   try_delivers "" "making the Wine prefix"
-}
-
-@test "a prefix whose making was cut short is made again" {
-  rm "$prefix/.varnock-prefix-made"
-  try_delivers "try: making the Wine prefix" "does not work"
-}
-
-# Without the registry's user half, the headless display's setting with it,
-# Wine still starts, but makes no window. (A prefix without its Windows files
-# goes the same way: Wine cannot start the stand-in client there.)
-@test "a prefix in which the stand-in client cannot make its window is made again" {
-  rm "$prefix/user.reg"
-  try_delivers "does not work: the stand-in client cannot make its window there"
 }
 
 @test "try waits for another try that holds the prefix" {
