@@ -28,12 +28,6 @@ run_kept() {
   printf '%s\n' "$exit_status" >"$BATS_TEST_TMPDIR/$name.status"
 }
 
-# keep_log NAME FILE WHAT: FILE is shown too if the test fails, as WHAT.
-keep_log() {
-  cp -- "$2" "$BATS_TEST_TMPDIR/$1.log"
-  printf '%s\n' "$3" >"$BATS_TEST_TMPDIR/$1.command"
-}
-
 # The received command in try's output.
 received_path() {
   sed -n 's|^/load -rs "\(.*\)"$|\1|p' <<<"$out"

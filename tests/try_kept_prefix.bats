@@ -69,7 +69,8 @@ teardown() {
   done
   wait
   for n in 1 2; do
-    assert_equal "$(cat "$BATS_TEST_TMPDIR/try_$n.status")" 0
+    [ "$(cat "$BATS_TEST_TMPDIR/try_$n.status")" = 0 ] ||
+      fail "try $n: status $(cat "$BATS_TEST_TMPDIR/try_$n.status")"
     grep -qxF "$delivered" "$BATS_TEST_TMPDIR/try_$n.out" || fail "try $n: the client did not receive the command"
   done
   local waited
