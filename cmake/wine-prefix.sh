@@ -1,6 +1,11 @@
 #!/usr/bin/env bash
-# wine-prefix.sh start|stop WINE PREFIX
+# wine-prefix.sh start|serve|stop WINE PREFIX
 # start: makes a new, headless Wine prefix at PREFIX (removing any old one).
+# serve: start, then keeps the prefix's wineserver and Wine's own services
+#        (services.exe and the rest) up until stop, their output closed. Else
+#        the first program run in the prefix starts them, and they hold its
+#        output open until the prefix is idle: ctest, which reads a test's
+#        output to its end, then waits for every test running beside it.
 # stop:  ends this prefix's wineserver, and only its, then removes the prefix
 #        and the folder the wineserver kept in the temporary folder.
 set -euo pipefail
@@ -37,19 +42,24 @@ remove_prefix() {
 }
 
 case $action in
-  start)
+  start | serve)
     if [ -d "$prefix" ]; then remove_prefix; fi
     "$boot" wineboot -i >/dev/null 2>&1
     # Without a display, windows can be made only with the null driver, and
     # the setting must be in force before the first window is.
     "$boot" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /d null /f >/dev/null 2>&1
+    # Its end writes the registry to the prefix's files, which copies take.
     "$wineserver" -w
+    if [ "$action" = serve ]; then
+      "$wineserver" -p </dev/null >/dev/null 2>&1
+      "$boot" reg query 'HKCU\Software\Wine\Drivers' /v Graphics </dev/null >/dev/null 2>&1
+    fi
     ;;
   stop)
     if [ -d "$prefix" ]; then remove_prefix; fi
     ;;
   *)
-    echo "usage: wine-prefix.sh start|stop WINE PREFIX" >&2
+    echo "usage: wine-prefix.sh start|serve|stop WINE PREFIX" >&2
     exit 2
     ;;
 esac

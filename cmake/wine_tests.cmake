@@ -5,7 +5,7 @@ set(varnock_wine_prefix ${PROJECT_BINARY_DIR}/wine-prefix)
 
 function(varnock_wine_prefix_fixture)
   set(script ${PROJECT_SOURCE_DIR}/cmake/wine-prefix.sh)
-  add_test(NAME wine_prefix_start COMMAND ${script} start ${VARNOCK_WINE} ${varnock_wine_prefix})
+  add_test(NAME wine_prefix_start COMMAND ${script} serve ${VARNOCK_WINE} ${varnock_wine_prefix})
   add_test(NAME wine_prefix_stop COMMAND ${script} stop ${VARNOCK_WINE} ${varnock_wine_prefix})
   set_tests_properties(wine_prefix_start PROPERTIES FIXTURES_SETUP wine_prefix TIMEOUT 180)
   set_tests_properties(wine_prefix_stop PROPERTIES FIXTURES_CLEANUP wine_prefix TIMEOUT 60)
