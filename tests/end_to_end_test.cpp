@@ -473,11 +473,8 @@ TEST_F(LoaderTest, ReportsAClientThatWentAwayOverTheCommandAsNotRunning) {
 
 // A test of records: whether `step` has been recorded more than `before` times.
 std::function<bool(const std::vector<client_record>&)> more_than(const char* step, size_t before) {
-  return [=](const std::vector<client_record>& records) {
-    size_t times = 0;
-    for (const client_record& record : records) times += record.step == step;
-    return times > before;
-  };
+  return
+      [=](const std::vector<client_record>& records) { return times_in(records, step) > before; };
 }
 
 // mIRC busy with a long script; a loader waiting for its answer is killed (an

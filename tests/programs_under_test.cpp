@@ -80,15 +80,20 @@ HWND window_of_process(HWND parent, const char* window_class, DWORD process_id) 
   return nullptr;
 }
 
-std::string narrow(const std::wstring& text) {
+std::string in_code_page(const std::wstring& text, UINT code_page) {
   if (text.empty()) return std::string();
-  const int length =
-      WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
+  const int length = WideCharToMultiByte(code_page, 0, text.data(), int(text.size()), nullptr, 0,
+                                         nullptr, nullptr);
   std::string bytes(length, '\0');
-  WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), &bytes[0], length, nullptr,
+  WideCharToMultiByte(code_page, 0, text.data(), int(text.size()), &bytes[0], length, nullptr,
                       nullptr);
   return bytes;
 }
+
+std::string narrow(const std::wstring& text) { return in_code_page(text, CP_ACP); }
+
+// For the tests' messages and accounts.
+std::string utf8(const std::wstring& text) { return in_code_page(text, CP_UTF8); }
 
 // A path that the code page cannot hold is given by its short name, plain
 // ASCII where the volume has short names.
@@ -232,16 +237,6 @@ std::string shown(const std::string& bytes) {
                                          : bytes;
   if (text.back() != '\n') text += "\n";
   return text;
-}
-
-std::string utf8(const std::wstring& text) {
-  if (text.empty()) return std::string();
-  const int length =
-      WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), nullptr, 0, nullptr, nullptr);
-  std::string bytes(length, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), int(text.size()), &bytes[0], length, nullptr,
-                      nullptr);
-  return bytes;
 }
 
 std::wstring temporary_file(const wchar_t* prefix) {
@@ -415,12 +410,7 @@ std::string describe(const std::vector<std::wstring>& arguments) {
   std::string text = "varnock";
   for (const std::wstring& argument : arguments) {
     const std::wstring shown = argument.size() > 40 ? argument.substr(0, 40) + L"..." : argument;
-    const int length = WideCharToMultiByte(CP_UTF8, 0, shown.data(), int(shown.size()), nullptr, 0,
-                                           nullptr, nullptr);
-    std::string utf8(length, '\0');
-    WideCharToMultiByte(CP_UTF8, 0, shown.data(), int(shown.size()), &utf8[0], length, nullptr,
-                        nullptr);
-    text += " [" + utf8 + "]";
+    text += " [" + utf8(shown) + "]";
   }
   return text + " in code page " + std::to_string(GetACP());
 }
@@ -486,11 +476,10 @@ stand_in_client::stand_in_client(client_options options) {
   log_path_ = temporary_file(L"log");
   options.record = ansi_path(record_path_);
   options.report_steps = steps_event;
-  std::wstring command_line = quote_argument(programs_under_test().client_utf16);
-  for (const std::string& argument : stand_in_client_arguments(options)) {
-    command_line += L" " + quote_argument(widen(argument));
-    options_shown_ += " " + argument;
-  }
+  const std::vector<std::string> arguments = stand_in_client_arguments(options);
+  for (const std::string& argument : arguments) options_shown_ += " " + argument;
+  const std::wstring command_line =
+      command_line_of(programs_under_test().client_utf16, widen_each(arguments));
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE log = CreateFileW(log_path_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
                            &inherit, CREATE_ALWAYS, 0, nullptr);
@@ -582,18 +571,18 @@ bool await_either(const stand_in_client& one,
   return true;
 }
 
-size_t stand_in_client::times_recorded(const std::string& step) const {
+size_t times_in(const std::vector<client_record>& records, const std::string& step) {
   size_t times = 0;
-  for (const client_record& record : records()) times += record.step == step;
+  for (const client_record& record : records) times += record.step == step;
   return times;
 }
 
+size_t stand_in_client::times_recorded(const std::string& step) const {
+  return times_in(records(), step);
+}
+
 bool stand_in_client::await_step(const std::string& step, size_t times) const {
-  return await([&](const std::vector<client_record>& all) {
-    size_t seen = 0;
-    for (const client_record& record : all) seen += record.step == step;
-    return seen >= times;
-  });
+  return await([&](const std::vector<client_record>& all) { return times_in(all, step) >= times; });
 }
 
 void tell_if_failed(const std::string& text) { account_of_programs() += text; }

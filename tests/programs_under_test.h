@@ -104,6 +104,9 @@ struct client_record {
   received_command command;  // for a command
 };
 
+// How often `step` ("command" for a command) stands in `records`.
+size_t times_in(const std::vector<client_record>& records, const std::string& step);
+
 using client_options = stand_in_client_options;
 
 // How long a test waits for a step of a program before it fails naming it.
