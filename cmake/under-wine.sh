@@ -1,12 +1,10 @@
 #!/usr/bin/env bash
-# under-wine.sh WINE [PROGRAM [ARG...]]
-# How ctest runs a Windows program: under WINE. A kernel that runs no 32-bit
-# programs (IA-32 emulation off, as on some virtual machines) cannot start
-# 32-bit Wine at all, so nothing can be proven with it there: the test is
-# skipped (exit 77, the Wine tests' SKIP_RETURN_CODE) with a line saying why,
-# rather than failed. Without PROGRAM it only tells whether WINE starts here
-# (0, or 77 and that line). VARNOCK_ALSO_NEEDS_WINE names the other Wine, for
-# a test that also runs a program of the other bitness.
+# under-wine.sh WINE PROGRAM [ARG...]: how ctest runs a Windows program, under
+# WINE. A kernel that runs no 32-bit programs (IA-32 emulation off, as on some
+# virtual machines) cannot start 32-bit Wine at all, so nothing can be proven
+# with it there: the test is skipped (exit 77, the Wine tests'
+# SKIP_RETURN_CODE) with a line saying why. VARNOCK_ALSO_NEEDS_WINE names the
+# other Wine, for a test that also runs a program of the other bitness.
 set -euo pipefail
 source "$(dirname "$0")/wine.sh"
 for wine in "$1" ${VARNOCK_ALSO_NEEDS_WINE:+"$VARNOCK_ALSO_NEEDS_WINE"}; do
@@ -18,5 +16,4 @@ for wine in "$1" ${VARNOCK_ALSO_NEEDS_WINE:+"$VARNOCK_ALSO_NEEDS_WINE"}; do
     exit 77
   fi
 done
-[ $# -gt 1 ] || exit 0
 exec "$@"

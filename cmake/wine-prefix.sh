@@ -18,25 +18,20 @@ boot=$wine
 [ -x "$(dirname "$wine")/wine64" ] && boot=$(dirname "$wine")/wine64
 export WINEPREFIX=$prefix LC_ALL=C.UTF-8
 
-# Ends the prefix's wineserver and removes the prefix, with the folder of
-# the wineserver's socket, which outlives the server: server-DEV-INODE,
-# named after the prefix's device and inode in hex, under /tmp (wine.sh keeps
-# TMPDIR from Wine) in the user's .wine-UID (Wine's) or in a wine-XXXXXX made
-# for it (Debian's). While
-# the prefix exists no other one has its inode: a folder of the same name
+# Ends the prefix's wineserver, then removes the prefix and the folder of the
+# server's socket, which outlives it: server-DEV-INODE (the prefix's, in hex)
+# in /tmp/.wine-UID (Wine's) or in a /tmp/wine-XXXXXX of its own (Debian's).
+# While the prefix exists no other has its inode: a folder of that name
 # elsewhere was left by a removed prefix, and goes too.
 remove_prefix() {
-  local server_folder temporary=/tmp folder
+  local server_folder folder
   server_folder=server-$(stat -c %D "$prefix")-$(printf '%x' "$(stat -c %i "$prefix")")
   "$wineserver" -k 2>/dev/null || true
   "$wineserver" -w 2>/dev/null || true
-  if [ -O "$temporary/.wine-$(id -u)/$server_folder" ]; then
-    rm -rf "${temporary:?}/.wine-$(id -u)/$server_folder"
-  fi
-  for folder in "$temporary"/wine-*/"$server_folder"; do
+  for folder in "/tmp/.wine-$(id -u)/$server_folder" /tmp/wine-*/"$server_folder"; do
     [ -O "$folder" ] || continue
     rm -rf "$folder"
-    rmdir "$(dirname "$folder")" 2>/dev/null || true  # empty once its server folder is gone
+    rmdir "$(dirname "$folder")" 2>/dev/null || true  # when that was its only one
   done
   rm -rf "$prefix"
 }

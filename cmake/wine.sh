@@ -1,27 +1,22 @@
 # shellcheck shell=bash
 # How this project runs Wine, sourced by every script that does: quiet, and
-# never offering to install Mono or Gecko into a new prefix. Wine's debug
-# output is asked for with VARNOCK_WINEDEBUG (WINEDEBUG's syntax, such as
-# warn+all), not WINEDEBUG, which a shell may keep set for other programs.
-# Without it, Wine is quiet but for the one line it gives when, now and then,
-# it cannot start a program: something already lies at the address of the
-# shared user data ("err:virtual:virtual_alloc_first_teb wine: failed to map
-# the shared user data: c0000018"). The program then ends with status 1
-# before any of its own code runs, which would otherwise look like the
-# loader's refusal.
-# Which Wine is CMake's to find (the toolchain files' VARNOCK_WINE): scripts
-# take it from a configured tree with wine_of, or as an argument from CMake.
+# never offering to install Mono or Gecko into a new prefix. VARNOCK_WINEDEBUG
+# asks for Wine's debug output (WINEDEBUG's syntax, such as warn+all). Without
+# it Wine says only the line it gives when, now and then, it cannot start a
+# program ("err:virtual:virtual_alloc_first_teb wine: failed to map the shared
+# user data: c0000018"): that program then ends with status 1 before any of its
+# own code runs, which would otherwise look like the loader's refusal.
 export WINEDEBUG=${VARNOCK_WINEDEBUG:--all,err+virtual} WINEDLLOVERRIDES="mscoree,mshtml="
 # Debian 13's Wine 10 aborts ("free(): invalid pointer") in every call made
-# while TMPDIR is set, to anything, so no Wine started from here sees it: as
-# with TMPDIR unset, each wineserver keeps its socket's folder in /tmp. The
-# scripts' own temporary files still go where the caller's TMPDIR said:
-# make them with mktemp -p "$temporary_folder".
+# while TMPDIR is set, so no Wine started from here sees it: each wineserver
+# keeps its socket's folder in /tmp. The scripts' own temporary files still go
+# where the caller's TMPDIR said: mktemp -p "$temporary_folder".
 # shellcheck disable=SC2034  # the caller's
 temporary_folder=${TMPDIR:-/tmp}
 unset TMPDIR
 
-# wine_of BUILD_TREE: the Wine loader that CMake found for that tree.
+# wine_of BUILD_TREE: the Wine loader that CMake found for that tree
+# (the toolchain files' VARNOCK_WINE).
 wine_of() {
   sed -n 's/^VARNOCK_WINE:FILEPATH=//p' "$1/CMakeCache.txt"
 }
