@@ -176,9 +176,7 @@ TEST_F(LoaderTest, DeliversTheCommandAsComposed) {
 }
 
 TEST_F(LoaderTest, ReportsTheClientsRefusal) {
-  client_options refusing;
-  refusing.refuse = true;
-  stand_in_client client(refusing);
+  stand_in_client client({"--refuse"});
   ASSERT_TRUE(client.running());
   for (const char* verb : {"load", "reload", "unload"}) {
     const loader_run result = run({verb, "C:\\scripts\\broken.mrc"});
@@ -242,17 +240,15 @@ TEST_F(LoaderTest, ReportsAMappingItCannotWriteInto) {
 TEST_F(LoaderTest, ExchangeClosesItsHandlesWhenTheClientAnswers) {
   struct answer {
     const char* what;
-    bool refuse;
+    std::vector<std::string> options;
     delivery_outcome outcome;
   };
   const answer cases[] = {
-      {"performed", false, delivery_outcome::delivered},
-      {"refused", true, delivery_outcome::client_refused},
+      {"performed", {}, delivery_outcome::delivered},
+      {"refused", {"--refuse"}, delivery_outcome::client_refused},
   };
   for (const answer& c : cases) {
-    client_options options;
-    options.refuse = c.refuse;
-    stand_in_client client(options);
+    stand_in_client client(c.options);
     ASSERT_TRUE(client.running()) << c.what;
     EXPECT_EQ(deliver_command("/reload -rs \"away.mrc\""), c.outcome) << c.what;
     EXPECT_EQ(client.new_commands().size(), 1u) << c.what;
@@ -298,9 +294,7 @@ int times_received(const std::vector<received_command>& received, const std::str
 // Loaders started together, as a file watcher or a parallel build starts
 // them, against a client slow enough for their exchanges to overlap.
 TEST_F(LoaderTest, LoadersStartedTogetherEachDeliverTheirOwnCommandOnce) {
-  client_options slow;
-  slow.delay_ms = 30;
-  stand_in_client client(slow);
+  stand_in_client client({"--delay", "30"});
   ASSERT_TRUE(client.running());
   constexpr int loader_count = 8;
   const auto path_of = [](int loader) {
@@ -461,9 +455,7 @@ TEST_F(LoaderTest, LooksForTheClientWhenItsTurnComes) {
 // No answer because the client is gone is not the client refusing.
 TEST_F(LoaderTest, ReportsAClientThatWentAwayOverTheCommandAsNotRunning) {
   for (const char* leave : {"close", "exit"}) {
-    client_options leaving;
-    leaving.leave = leave;
-    stand_in_client client(leaving);
+    stand_in_client client({"--leave", leave});
     ASSERT_TRUE(client.running()) << leave;
     const loader_run result = run({"load", "away.mrc"});
     EXPECT_EQ(result.output, banner + progress_line("load", "away.mrc") + not_found) << leave;
@@ -483,9 +475,7 @@ std::function<bool(const std::vector<client_record>&)> more_than(const char* ste
 TEST_F(LoaderTest, ALoaderKilledWhileItsMessageWaitsLeavesTheNextCommandPerformedOnce) {
   client_gate not_busy("ClientBusy");
   ASSERT_NE(not_busy.event.handle, nullptr) << "CreateEventA failed, error " << GetLastError();
-  client_options busy;
-  busy.busy_until = not_busy.name;
-  stand_in_client client(busy);
+  stand_in_client client({"--busy-until", not_busy.name});
   ASSERT_TRUE(client.running());
   const owned_handle lock(CreateMutexA(nullptr, FALSE, sender_lock_name));
   ASSERT_NE(lock.handle, nullptr) << "CreateMutexA failed, error " << GetLastError();
@@ -535,10 +525,8 @@ TEST_F(LoaderTest, LoadersKilledBeforeMircDealtWithTheirMessagesNeverMakeAComman
   for (const deaths& c : cases) {
     client_gate first_goes_on("FirstClient");
     client_gate second_goes_on("SecondClient");
-    client_options first_options;
-    (c.inside_the_message ? first_options.hold_until : first_options.busy_until) =
-        first_goes_on.name;
-    stand_in_client first(first_options);
+    stand_in_client first(
+        {c.inside_the_message ? "--hold-until" : "--busy-until", first_goes_on.name});
     ASSERT_TRUE(first.running()) << c.what;
     const owned_handle lock(CreateMutexA(nullptr, FALSE, sender_lock_name));
     ASSERT_NE(lock.handle, nullptr) << "CreateMutexA failed, error " << GetLastError();
@@ -566,9 +554,8 @@ TEST_F(LoaderTest, LoadersKilledBeforeMircDealtWithTheirMessagesNeverMakeAComman
     }
     std::unique_ptr<stand_in_client> second;
     if (c.second_mirc_opens) {
-      client_options holding;
-      holding.hold_until = second_goes_on.name;
-      second = std::make_unique<stand_in_client>(holding);
+      second = std::make_unique<stand_in_client>(
+          std::vector<std::string>{"--hold-until", second_goes_on.name});
       ASSERT_TRUE(second->running()) << c.what << ": the second mIRC is not the one found";
     }
     const size_t waiting_before = first.times_recorded("waiting");
@@ -579,8 +566,8 @@ TEST_F(LoaderTest, LoadersKilledBeforeMircDealtWithTheirMessagesNeverMakeAComman
     }
     // The case is the next loader's message coming while the dead ones' are
     // still unread: at the first mIRC, or, held there, at the second.
-    ASSERT_TRUE(second ? await_either(first, more_than("waiting", waiting_before), *second,
-                                      more_than("busy", 0))
+    ASSERT_TRUE(second ? await_any({{first, more_than("waiting", waiting_before)},
+                                    {*second, more_than("busy", 0)}})
                        : first.await(more_than("waiting", waiting_before)))
         << c.what << ": the next loader's message came to no mIRC";
     first_goes_on.open();
@@ -627,7 +614,8 @@ loader_run run_next_loader_then_open(const std::string& path, stand_in_client& b
   const size_t holding = other.times_recorded("busy");
   const size_t read = busy.times_recorded("command");
   started_loader next = start_loader(arguments{"load", path});
-  EXPECT_TRUE(await_either(busy, more_than("waiting", waiting), other, more_than("busy", holding)))
+  EXPECT_TRUE(
+      await_any({{busy, more_than("waiting", waiting)}, {other, more_than("busy", holding)}}))
       << path << ": the next loader's message came to neither mIRC";
   busy_gate.open();
   EXPECT_TRUE(busy.await_step("command", read + 1))
@@ -655,14 +643,9 @@ TEST_F(LoaderTest, AMircMovingInTheZOrderHidesNoBusyMircFromTheNextLoader) {
   client_gate busy_gate("HoldAfterNull");
   client_gate other_gate("OtherHold");
   client_gate restacking("Restack");
-  client_options holding;
-  holding.hold_after_null = busy_gate.name;
-  stand_in_client busy(holding);
+  stand_in_client busy({"--hold-after-null", busy_gate.name});
   ASSERT_TRUE(busy.running());
-  client_options moving;
-  moving.hold_until = other_gate.name;
-  moving.restack_while = restacking.name;
-  stand_in_client other(moving);
+  stand_in_client other({"--hold-until", other_gate.name, "--restack-while", restacking.name});
   ASSERT_TRUE(other.running());
 
   constexpr int rounds = 30;
@@ -707,10 +690,7 @@ TEST_F(LoaderTest, AMircMovingInTheZOrderHidesNoBusyMircFromTheNextLoader) {
 TEST_F(LoaderTest, ALoaderKilledAtABusyMessageOnlyMircLeavesTheNextCommandPerformedOnce) {
   client_gate busy_gate("MessageOnlyHold");
   client_gate top_level_gate("TopLevelHold");
-  client_options busy_message_only;
-  busy_message_only.hold_after_null = busy_gate.name;
-  busy_message_only.message_only = true;
-  stand_in_client busy(busy_message_only);
+  stand_in_client busy({"--hold-after-null", busy_gate.name, "--message-only"});
   ASSERT_TRUE(busy.running());
   ASSERT_EQ(FindWindowA(client_window_class, nullptr), busy.window())
       << "the system's search does not give the only mIRC window, a message-only one";
@@ -719,9 +699,7 @@ TEST_F(LoaderTest, ALoaderKilledAtABusyMessageOnlyMircLeavesTheNextCommandPerfor
   ASSERT_TRUE(leave_a_killed_loaders_command_waiting(busy, killed_path))
       << "the killed loader's command never came to the busy mIRC";
 
-  client_options holding;
-  holding.hold_until = top_level_gate.name;
-  stand_in_client top_level(holding);
+  stand_in_client top_level({"--hold-until", top_level_gate.name});
   ASSERT_TRUE(top_level.running());
   const loader_run result =
       run_next_loader_then_open(next_path, busy, busy_gate, top_level, top_level_gate);
@@ -740,10 +718,7 @@ TEST_F(LoaderTest, ALoaderKilledAtABusyMessageOnlyMircLeavesTheNextCommandPerfor
 // ignores) is no client: a hung window of that class must hold no loader up.
 TEST_F(LoaderTest, AHungWindowWhoseClassOnlyLooksLikeMircHoldsNoLoaderUp) {
   client_gate look_alike_goes_on("LookAlikeBusy");
-  client_options hung_look_alike;
-  hung_look_alike.busy_until = look_alike_goes_on.name;
-  hung_look_alike.window_class = "mI\xADRC";
-  stand_in_client look_alike(hung_look_alike);
+  stand_in_client look_alike({"--busy-until", look_alike_goes_on.name, "--class", "mI\xADRC"});
   ASSERT_TRUE(look_alike.running());
   stand_in_client client;
   ASSERT_TRUE(client.running());
