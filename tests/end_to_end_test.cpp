@@ -673,34 +673,48 @@ TEST_F(LoaderTest, AMircMovingInTheZOrderHidesNoBusyMircFromTheNextLoader) {
 }
 
 // The system's search for a class gives message-only windows as well as
-// top-level ones: with only a message-only mIRC open, a loader's command
-// goes there. Killed while it waits at that busy window, the loader leaves
-// its message behind, and a top-level mIRC that opens then comes first in
-// the search; the next command must still be performed once.
-TEST_F(LoaderTest, ALoaderKilledAtABusyMessageOnlyMircLeavesTheNextCommandPerformedOnce) {
-  client_gate busy_gate("MessageOnlyHold");
-  client_gate top_level_gate("TopLevelHold");
-  stand_in_client busy({"--hold-after-null", busy_gate.name, "--message-only"});
-  ASSERT_TRUE(busy.running());
-  ASSERT_EQ(FindWindowA(client_window_class, nullptr), busy.window())
-      << "the system's search does not give the only mIRC window, a message-only one";
-  const std::string killed_path = "C:\\scripts\\cancelled.mrc";
-  const std::string next_path = "C:\\scripts\\next.mrc";
-  ASSERT_TRUE(leave_a_killed_loaders_command_waiting(busy, killed_path))
-      << "the killed loader's command never came to the busy mIRC";
+// top-level ones, and matches the class name without case: with only such a
+// mIRC open, a loader's command goes there. Killed while it waits at that
+// busy window, the loader leaves its message behind, and a top-level mIRC
+// that opens then comes first in the search; the next command must still be
+// performed once.
+TEST_F(LoaderTest, ALoaderKilledAtABusyMircTheSearchGivesLeavesTheNextCommandPerformedOnce) {
+  struct busy_mirc {
+    const char* what;
+    std::vector<std::string> options;
+  };
+  const busy_mirc cases[] = {
+      {"a message-only window", {"--message-only"}},
+      {"a window of class MIRC", {"--class", "MIRC"}},
+  };
+  for (const busy_mirc& c : cases) {
+    SCOPED_TRACE(c.what);
+    client_gate busy_gate("BusyHold");
+    client_gate top_level_gate("TopLevelHold");
+    std::vector<std::string> holding_after_null = c.options;
+    holding_after_null.insert(holding_after_null.end(), {"--hold-after-null", busy_gate.name});
+    stand_in_client busy(holding_after_null);
+    ASSERT_TRUE(busy.running());
+    ASSERT_EQ(FindWindowA(client_window_class, nullptr), busy.window())
+        << "the system's search does not give the only mIRC window";
+    const std::string killed_path = "C:\\scripts\\cancelled.mrc";
+    const std::string next_path = "C:\\scripts\\next.mrc";
+    ASSERT_TRUE(leave_a_killed_loaders_command_waiting(busy, killed_path))
+        << "the killed loader's command never came to the busy mIRC";
 
-  stand_in_client top_level({"--hold-until", top_level_gate.name});
-  ASSERT_TRUE(top_level.running());
-  const loader_run result =
-      run_next_loader_then_open(next_path, busy, busy_gate, top_level, top_level_gate);
+    stand_in_client top_level({"--hold-until", top_level_gate.name});
+    ASSERT_TRUE(top_level.running());
+    const loader_run result =
+        run_next_loader_then_open(next_path, busy, busy_gate, top_level, top_level_gate);
 
-  EXPECT_EQ(result.output, banner + progress_line("load", next_path) + complete);
-  EXPECT_EQ(result.exit_status, 0u);
-  const std::vector<received_command> received = new_commands_of(busy, &top_level);
-  EXPECT_EQ(times_received(received, command_for("load", next_path)), 1)
-      << "times the next loader's command was performed";
-  EXPECT_EQ(times_received(received, command_for("load", killed_path)), 0)
-      << "the killed loader's command was performed";
+    EXPECT_EQ(result.output, banner + progress_line("load", next_path) + complete);
+    EXPECT_EQ(result.exit_status, 0u);
+    const std::vector<received_command> received = new_commands_of(busy, &top_level);
+    EXPECT_EQ(times_received(received, command_for("load", next_path)), 1)
+        << "times the next loader's command was performed";
+    EXPECT_EQ(times_received(received, command_for("load", killed_path)), 0)
+        << "the killed loader's command was performed";
+  }
 }
 
 // A class name that compares equal to "mIRC" only by a looser rule than the
