@@ -700,7 +700,8 @@ TEST_F(LoaderTest, ALoaderKilledAtABusyMircTheSearchGivesLeavesTheNextCommandPer
     const std::string killed_path = "C:\\scripts\\cancelled.mrc";
     const std::string next_path = "C:\\scripts\\next.mrc";
     ASSERT_TRUE(leave_a_killed_loaders_command_waiting(busy, killed_path))
-        << "the killed loader's command never came to the busy mIRC";
+        << "the killed loader's command never came to the busy mIRC, which is busy only once a "
+           "loader has asked it";
 
     stand_in_client top_level({"--hold-until", top_level_gate.name});
     ASSERT_TRUE(top_level.running());
