@@ -6,17 +6,17 @@
 #include <windows.h>
 
 #include <functional>
+#include <initializer_list>
+#include <memory>
 #include <string>
 #include <vector>
 
-#include "client_link/client_channel.h"
 #include "gtest/gtest.h"
-#include "tools/stand_in_client_options.h"
 
-// Where the programs are: beside the test program unless the command line
-// named others (to pair a loader and a client of different bitness). The
-// harness names them to Windows in UTF-16, so that they run from a folder of
-// any name, whatever the code page.
+// Where the programs are: beside the test program, unless the command line
+// named another client (to pair a loader and a client of different bitness).
+// The harness names them to Windows in UTF-16, so that they run from a
+// folder of any name, whatever the code page.
 struct program_paths {
   std::wstring loader_utf16;
   std::wstring client_utf16;
@@ -24,18 +24,12 @@ struct program_paths {
   std::string loader;
 };
 program_paths& programs_under_test();
-void name_programs_under_test(const std::wstring& loader, const std::wstring& client);
-// This program's folder in UTF-16.
-std::wstring folder_of_this_program_utf16();
-// The same as 8-bit text in the ANSI code page, for a test that passes it
-// to the loader: its short name where the long one has characters outside
-// the code page.
+// This program's folder as 8-bit text in the ANSI code page, for a test that
+// passes it to the loader: its short name where the long one has characters
+// outside the code page.
 std::string folder_of_this_program();
-
-// One argument as the C runtime's command-line parser will split it back out.
-std::wstring quote_argument(const std::wstring& argument);
-// 8-bit text in the ANSI code page as UTF-16, as CreateProcessA would pass it.
-std::wstring widen(const std::string& text);
+// For the tests' messages.
+std::string utf8(const std::wstring& text);
 
 struct loader_run {
   std::string output;  // standard output, byte for byte
@@ -49,6 +43,7 @@ struct started_loader {
   HANDLE errors = nullptr;
   std::string output_read;  // what read_output_until has taken from `output` so far
   std::wstring command_line;
+  bool killed = false;
 };
 
 // Starting and finishing apart lets several loaders run at once. The
@@ -69,25 +64,16 @@ loader_run run_loader(const std::vector<std::string>& arguments);
 std::string describe(const std::vector<std::wstring>& arguments);
 std::string describe(const std::vector<std::string>& arguments);
 
-// What a console of its own shows once the loader has run there with
-// `arguments`, the console set to show 8-bit text in `output_code_page`.
-// This program, started again with --on-console, owns that console, so that
-// the test's own console, if it has one, is left as it is.
-struct console_screen {
-  std::vector<std::wstring> lines;  // from the top to the cursor's line, trailing blanks cut
-  // `probe` written on the next line as 8-bit text in the ANSI code page,
-  // through the C runtime, as the loader once wrote its lines: whether it
-  // shows as typed tells whether this console shows bytes in its own code page.
-  std::wstring probe_shown;
-  DWORD exit_status = 0;
-  std::wstring failure;  // why nothing could be shown, or empty
-};
-console_screen run_loader_on_console(unsigned output_code_page, const std::wstring& probe,
-                                     const std::vector<std::wstring>& arguments);
+// The loader run on a console of its own, set to show 8-bit text in
+// `output_code_page`: `output` holds the console's lines in UTF-8, from the
+// top to the cursor's, each ended by "\n" and cut of trailing blanks. This
+// program, started again with --on-console, owns that console, so that the
+// test's own console, if it has one, is left as it is.
+loader_run run_loader_on_console(unsigned output_code_page,
+                                 const std::vector<std::wstring>& arguments);
 // The other end, in the program started with --on-console; returns the
 // loader's exit status.
-int show_loader_on_console(unsigned output_code_page, const std::wstring& probe,
-                           const std::wstring& loader_command_line);
+int show_loader_on_console(unsigned output_code_page, const std::wstring& loader_command_line);
 
 struct received_command {
   unsigned long long wparam;
@@ -97,26 +83,36 @@ struct received_command {
 };
 
 // One line of the stand-in client's record: a command it received, or a
-// step it took ("up", "null", "busy", "waiting", "bottom": tools/stand_in_client.cpp
-// says what each means).
+// step it took (tools/stand_in_client.cpp lists them).
 struct client_record {
-  std::string step;          // "command" for a command
+  std::string step;          // the line's first word: "command" for a command
   received_command command;  // for a command
+  HWND window;               // for "up"
 };
 
 // How often `step` ("command" for a command) stands in `records`.
 size_t times_in(const std::vector<client_record>& records, const std::string& step);
 
-using client_options = stand_in_client_options;
-
 // How long a test waits for a step of a program before it fails naming it.
-constexpr DWORD step_limit_ms = 20000;
+constexpr DWORD step_limit_ms = 30000;
 
-// A running stand-in client; stopped, and its window gone, when destroyed.
-// Its record and whatever it wrote are told if the test fails.
+class stand_in_client;
+using records_test = std::function<bool(const std::vector<client_record>&)>;
+struct awaited_records {
+  const stand_in_client& client;
+  records_test reached;
+};
+// Waits until `reached` holds for the records of one of the clients, each
+// time one has recorded something; false after step_limit_ms, or once all
+// of them have ended short of it.
+bool await_any(std::initializer_list<awaited_records> awaited);
+
+// A running stand-in client, started with `options` (its own command-line
+// options); stopped, and its window gone, when destroyed. Its record and
+// whatever it wrote are told if the test fails.
 class stand_in_client {
  public:
-  explicit stand_in_client(client_options options = {});
+  explicit stand_in_client(const std::vector<std::string>& options = {});
   ~stand_in_client();
   stand_in_client(const stand_in_client&) = delete;
   stand_in_client& operator=(const stand_in_client&) = delete;
@@ -129,45 +125,31 @@ class stand_in_client {
   std::vector<received_command> new_commands();
   // Everything recorded so far, steps and commands.
   std::vector<client_record> records() const;
-  // Waits until `reached` holds for the records, each time the client has
-  // recorded something, for `limit_ms` at most; false if it never did.
-  bool await(const std::function<bool(const std::vector<client_record>&)>& reached,
-             DWORD limit_ms = step_limit_ms) const;
-  // The same for two clients: until `reached` holds for one's records, or
-  // `other_reached` for the other's.
-  friend bool await_either(
-      const stand_in_client& one,
-      const std::function<bool(const std::vector<client_record>&)>& reached,
-      const stand_in_client& other,
-      const std::function<bool(const std::vector<client_record>&)>& other_reached);
+  bool await(const records_test& reached) const { return await_any({{*this, reached}}); }
   // Waits until `step` has been recorded `times` times in all.
   bool await_step(const std::string& step, size_t times) const;
-  size_t times_recorded(const std::string& step) const;
+  size_t times_recorded(const std::string& step) const { return times_in(records(), step); }
 
  private:
-  std::string options_shown_;
-  PROCESS_INFORMATION process_ = {};
+  friend bool await_any(std::initializer_list<awaited_records> awaited);
+  started_loader program_;
   HWND window_ = nullptr;
-  std::wstring record_path_;
-  std::wstring log_path_;
+  std::shared_ptr<const std::wstring> record_path_;
   HANDLE recorded_ = nullptr;
-  size_t records_seen_ = 0;
+  size_t commands_seen_ = 0;
 };
 
 // The fixture of the tests that run loaders: a window of the client's class
 // left open from elsewhere would be the one their loaders find, so no test
-// starts while there is one.
-// A test that fails is followed by what its programs wrote (loaders' output,
-// standard error and exit status, the clients' records and what they wrote),
-// so that a failure seen once can be explained from its log.
+// starts while there is one. A test that fails is followed by what its
+// programs did (loaders' command lines, output, standard error and exit
+// status; the clients' records and what they wrote), so that a failure seen
+// once can be explained from its log.
 class EndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
 };
-
-// Adds to what a failed test tells of its programs.
-void tell_if_failed(const std::string& text);
 
 // A refused command: after the banner only `message`, status 1, nothing on
 // standard error, and nothing reached the client. `what` names the run.

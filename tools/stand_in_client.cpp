@@ -2,13 +2,15 @@
 // for trying the loader without the real client. It owns a window of class
 // "mIRC"; for each command message it reads the text from the shared mapping
 // "mIRC", records it with the message's parameters, and answers as told.
-// Its options are in tools/stand_in_client_options.h; --help lists them.
+// Run with --help for its options.
 //
 // A record is a line "command wParam=W lParam=L length=N", then the N bytes
 // the mapping held before its first NUL, then a line feed; or, when the
 // mapping could not be read, "command wParam=W lParam=L no mapping". With
 // --report-steps, a line records each of these steps too, when it happens:
-//   up       the window is up, and the record open
+//   up window=H  the window is up, and the record open; H is its handle as a
+//                signed number, which a program of the other bitness takes
+//                as the same window
 //   null     a WM_NULL came, and is being answered
 //   busy     the client stops reading messages (--busy-until, --hold-until,
 //            --hold-after-null, or --delay inside a command)
@@ -18,19 +20,84 @@
 
 #include <fcntl.h>
 #include <io.h>
+#include <stdint.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
-#include <string>
-
 #include "client_link/client_channel.h"
-#include "tools/stand_in_client_options.h"
 
 namespace {
 
-stand_in_client_options settings;
+const char usage[] =
+    "usage: stand_in_client [OPTION]...\n"
+    "  --record FILE           append the records to FILE, not stdout; opened once the window's "
+    "up\n"
+    "  --refuse                answer 0 (the client failed) instead of 1\n"
+    "  --delay MS              take MS milliseconds over each command, busy meanwhile\n"
+    "  --report-steps EVENT    record the steps too; set the named event EVENT after each record\n"
+    "  --busy-until EVENT      read no messages until the named event EVENT is set\n"
+    "  --hold-until EVENT      in each command, before reading the mapping, stay busy until EVENT\n"
+    "  --hold-after-null EVENT after answering each WM_NULL, read no messages until EVENT is set\n"
+    "  --restack-while EVENT   while EVENT is set, move the window to the top and the bottom by\n"
+    "                          turns; while it is not, keep it at the bottom\n"
+    "  --leave close|exit      in the first command, once it is recorded, close the window or "
+    "exit\n"
+    "  --message-only          a message-only window (parent HWND_MESSAGE)\n"
+    "  --class NAME            the window's class name instead of \"mIRC\", in the ANSI code "
+    "page\n";
+
+// The options' values; an empty text is an option not given.
+const char* record_path = "";
+bool refuse = false;
+const char* delay_ms = "";
+const char* report_steps = "";
+const char* busy_until = "";
+const char* hold_until = "";
+const char* hold_after_null = "";
+const char* restack_while = "";
+const char* leave = "";
+bool message_only = false;
+const char* class_name = client_window_class;
+
 FILE* record = stdout;
 HANDLE step_recorded = nullptr;
+
+// False at an option it does not know, or one without its value.
+bool read_settings(int argc, char** argv) {
+  const struct {
+    const char* name;
+    const char** value;
+  } texts[] = {{"--record", &record_path},
+               {"--delay", &delay_ms},
+               {"--report-steps", &report_steps},
+               {"--busy-until", &busy_until},
+               {"--hold-until", &hold_until},
+               {"--hold-after-null", &hold_after_null},
+               {"--restack-while", &restack_while},
+               {"--leave", &leave},
+               {"--class", &class_name}};
+  for (int i = 1; i < argc; ++i) {
+    if (strcmp(argv[i], "--refuse") == 0) {
+      refuse = true;
+    } else if (strcmp(argv[i], "--message-only") == 0) {
+      message_only = true;
+    } else {
+      const char** value = nullptr;
+      for (const auto& text : texts) {
+        if (strcmp(argv[i], text.name) == 0) value = text.value;
+      }
+      if (!value || i + 1 == argc) return false;
+      *value = argv[++i];
+    }
+  }
+  return !*leave || strcmp(leave, "close") == 0 || strcmp(leave, "exit") == 0;
+}
+
+int failed(const char* what) {
+  fprintf(stderr, "stand_in_client: %s failed, error %lu\n", what, GetLastError());
+  return 1;
+}
 
 // Each record must be complete on disk the moment it is told, or the
 // sender answered.
@@ -45,16 +112,16 @@ void record_step(const char* step) {
   told(record);
 }
 
-HANDLE named_event(const std::string& name) {
-  if (name.empty()) return nullptr;
-  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
-  if (!event) fprintf(stderr, "stand_in_client: CreateEventA failed, error %lu\n", GetLastError());
+HANDLE named_event(const char* name) {
+  if (!*name) return nullptr;
+  HANDLE event = CreateEventA(nullptr, TRUE, FALSE, name);
+  if (!event) failed(name);
   return event;
 }
 
 // Reads no messages until the named event is set, or for `limit_ms`
 // without one; records each message sent meanwhile as it comes.
-void stay_busy(const std::string& until, DWORD limit_ms) {
+void stay_busy(const char* until, DWORD limit_ms) {
   record_step("busy");
   HANDLE event = named_event(until);
   const DWORD started = GetTickCount();
@@ -93,21 +160,21 @@ void record_command(WPARAM wparam, LPARAM lparam) {
 
 LRESULT CALLBACK client_window_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == client_command_message) {
-    if (settings.delay_ms) stay_busy("", settings.delay_ms);
-    if (!settings.hold_until.empty()) stay_busy(settings.hold_until, INFINITE);
+    if (*delay_ms) stay_busy("", strtoul(delay_ms, nullptr, 10));
+    if (*hold_until) stay_busy(hold_until, INFINITE);
     record_command(wparam, lparam);
-    if (settings.leave == "exit") ExitProcess(0);
-    if (settings.leave == "close") {
+    if (strcmp(leave, "exit") == 0) ExitProcess(0);
+    if (strcmp(leave, "close") == 0) {
       DestroyWindow(window);
       return 0;
     }
-    return settings.refuse ? 0 : 1;
+    return refuse ? 0 : 1;
   }
   if (message == WM_NULL) {
     record_step("null");
-    if (!settings.hold_after_null.empty()) {
+    if (*hold_after_null) {
       ReplyMessage(0);
-      stay_busy(settings.hold_after_null, INFINITE);
+      stay_busy(hold_after_null, INFINITE);
     }
     return 0;
   }
@@ -119,7 +186,7 @@ LRESULT CALLBACK client_window_procedure(HWND window, UINT message, WPARAM wpara
 }
 
 // Handles every message that comes between two moves; ends at WM_QUIT.
-int restack_while_set(HWND window, const std::string& event_name) {
+int restack_while_set(HWND window, const char* event_name) {
   HANDLE restack = named_event(event_name);
   if (!restack) return 1;
   const UINT unmoved = SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE;
@@ -141,58 +208,41 @@ int restack_while_set(HWND window, const std::string& event_name) {
   }
 }
 
-bool read_settings(int argc, char** argv) {
-  if (!read_stand_in_client_arguments(argc, argv, &settings)) return false;
-  return settings.leave.empty() || settings.leave == "close" || settings.leave == "exit";
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
   if (!read_settings(argc, argv)) {
-    fprintf(stderr, "%s", stand_in_client_usage().c_str());
+    fprintf(stderr, "%s", usage);
     return 2;
   }
 
   WNDCLASSA window_class = {};
   window_class.lpfnWndProc = client_window_procedure;
   window_class.hInstance = GetModuleHandleA(nullptr);
-  window_class.lpszClassName = settings.window_class.c_str();
-  if (!RegisterClassA(&window_class)) {
-    fprintf(stderr, "stand_in_client: RegisterClassA failed, error %lu\n", GetLastError());
-    return 1;
-  }
+  window_class.lpszClassName = class_name;
+  if (!RegisterClassA(&window_class)) return failed("RegisterClassA");
   // Top-level, so that FindWindowA finds it, unless asked otherwise; never shown.
-  HWND window = CreateWindowExA(0, window_class.lpszClassName, "stand-in mIRC", WS_OVERLAPPEDWINDOW,
-                                CW_USEDEFAULT, CW_USEDEFAULT, 200, 100,
-                                settings.message_only ? HWND_MESSAGE : nullptr, nullptr,
-                                window_class.hInstance, nullptr);
-  if (!window) {
-    fprintf(stderr, "stand_in_client: CreateWindowExA failed, error %lu\n", GetLastError());
-    return 1;
-  }
-  if (settings.record.empty()) {
+  HWND window =
+      CreateWindowExA(0, window_class.lpszClassName, "stand-in mIRC", WS_OVERLAPPEDWINDOW,
+                      CW_USEDEFAULT, CW_USEDEFAULT, 200, 100, message_only ? HWND_MESSAGE : nullptr,
+                      nullptr, window_class.hInstance, nullptr);
+  if (!window) return failed("CreateWindowExA");
+  if (!*record_path) {
     _setmode(_fileno(stdout), _O_BINARY);
   } else {
-    record = fopen(settings.record.c_str(), "ab");
-    if (!record) {
-      fprintf(stderr, "stand_in_client: cannot open %s\n", settings.record.c_str());
-      return 1;
-    }
+    record = fopen(record_path, "ab");
+    if (!record) return failed(record_path);
   }
-  if (!settings.report_steps.empty()) {
-    step_recorded = OpenEventA(EVENT_MODIFY_STATE, FALSE, settings.report_steps.c_str());
-    if (!step_recorded) {
-      fprintf(stderr, "stand_in_client: OpenEventA(%s) failed, error %lu\n",
-              settings.report_steps.c_str(), GetLastError());
-      return 1;
-    }
+  if (*report_steps) {
+    step_recorded = OpenEventA(EVENT_MODIFY_STATE, FALSE, report_steps);
+    if (!step_recorded) return failed(report_steps);
+    fprintf(record, "up window=%lld\n", static_cast<long long>(intptr_t(window)));
+    told(record);
   }
-  record_step("up");
 
-  if (!settings.busy_until.empty()) stay_busy(settings.busy_until, INFINITE);
+  if (*busy_until) stay_busy(busy_until, INFINITE);
 
-  if (!settings.restack_while.empty()) return restack_while_set(window, settings.restack_while);
+  if (*restack_while) return restack_while_set(window, restack_while);
   MSG message;
   while (GetMessageA(&message, nullptr, 0, 0) > 0) {
     TranslateMessage(&message);
