@@ -506,17 +506,21 @@ TEST_F(LoaderTest, LoadersKilledBeforeMircDealtWithTheirMessagesNeverMakeAComman
     bool inside_the_message;       // mIRC is in the first one's message, not yet reading
     bool next_waits_for_its_turn;  // started before the deaths, not after
     bool second_mirc_opens;        // after the deaths' messages went to the first
+    const char* first_class;       // which the system's search matches without case
   };
   const deaths cases[] = {
-      {"two loaders killed one after the other while their messages wait", 2, false, false, false},
-      {"a loader killed while mIRC handles its message", 1, true, false, false},
-      {"a loader killed while the next waits and a second mIRC opens", 1, true, true, true},
+      {"two loaders killed one after the other while their messages wait", 2, false, false, false,
+       "mIRC"},
+      {"a loader killed while mIRC handles its message", 1, true, false, false, "mIRC"},
+      {"a loader killed while the next waits and a second mIRC opens", 1, true, true, true, "mIRC"},
+      {"a loader killed while its message waits at a window of class MIRC", 1, false, false, false,
+       "MIRC"},
   };
   for (const deaths& c : cases) {
     client_gate first_goes_on("FirstClient");
     client_gate second_goes_on("SecondClient");
-    stand_in_client first(
-        {c.inside_the_message ? "--hold-until" : "--busy-until", first_goes_on.name});
+    stand_in_client first({c.inside_the_message ? "--hold-until" : "--busy-until",
+                           first_goes_on.name, "--class", c.first_class});
     ASSERT_TRUE(first.running()) << c.what;
     const owned_handle lock(CreateMutexA(nullptr, FALSE, sender_lock_name));
     ASSERT_NE(lock.handle, nullptr) << "CreateMutexA failed, error " << GetLastError();
@@ -673,49 +677,34 @@ TEST_F(LoaderTest, AMircMovingInTheZOrderHidesNoBusyMircFromTheNextLoader) {
 }
 
 // The system's search for a class gives message-only windows as well as
-// top-level ones, and matches the class name without case: with only such a
-// mIRC open, a loader's command goes there. Killed while it waits at that
-// busy window, the loader leaves its message behind, and a top-level mIRC
-// that opens then comes first in the search; the next command must still be
-// performed once.
-TEST_F(LoaderTest, ALoaderKilledAtABusyMircTheSearchGivesLeavesTheNextCommandPerformedOnce) {
-  struct busy_mirc {
-    const char* what;
-    std::vector<std::string> options;
-  };
-  const busy_mirc cases[] = {
-      {"a message-only window", {"--message-only"}},
-      {"a window of class MIRC", {"--class", "MIRC"}},
-  };
-  for (const busy_mirc& c : cases) {
-    SCOPED_TRACE(c.what);
-    client_gate busy_gate("BusyHold");
-    client_gate top_level_gate("TopLevelHold");
-    std::vector<std::string> holding_after_null = c.options;
-    holding_after_null.insert(holding_after_null.end(), {"--hold-after-null", busy_gate.name});
-    stand_in_client busy(holding_after_null);
-    ASSERT_TRUE(busy.running());
-    ASSERT_EQ(FindWindowA(client_window_class, nullptr), busy.window())
-        << "the system's search does not give the only mIRC window";
-    const std::string killed_path = "C:\\scripts\\cancelled.mrc";
-    const std::string next_path = "C:\\scripts\\next.mrc";
-    ASSERT_TRUE(leave_a_killed_loaders_command_waiting(busy, killed_path))
-        << "the killed loader's command never came to the busy mIRC, which is busy only once a "
-           "loader has asked it";
+// top-level ones: with only a message-only mIRC open, a loader's command
+// goes there. Killed while it waits at that busy window, the loader leaves
+// its message behind, and a top-level mIRC that opens then comes first in
+// the search; the next command must still be performed once.
+TEST_F(LoaderTest, ALoaderKilledAtABusyMessageOnlyMircLeavesTheNextCommandPerformedOnce) {
+  client_gate busy_gate("MessageOnlyHold");
+  client_gate top_level_gate("TopLevelHold");
+  stand_in_client busy({"--message-only", "--hold-after-null", busy_gate.name});
+  ASSERT_TRUE(busy.running());
+  ASSERT_EQ(FindWindowA(client_window_class, nullptr), busy.window())
+      << "the system's search does not give the only mIRC window, a message-only one";
+  const std::string killed_path = "C:\\scripts\\cancelled.mrc";
+  const std::string next_path = "C:\\scripts\\next.mrc";
+  ASSERT_TRUE(leave_a_killed_loaders_command_waiting(busy, killed_path))
+      << "the killed loader's command never came to the busy mIRC";
 
-    stand_in_client top_level({"--hold-until", top_level_gate.name});
-    ASSERT_TRUE(top_level.running());
-    const loader_run result =
-        run_next_loader_then_open(next_path, busy, busy_gate, top_level, top_level_gate);
+  stand_in_client top_level({"--hold-until", top_level_gate.name});
+  ASSERT_TRUE(top_level.running());
+  const loader_run result =
+      run_next_loader_then_open(next_path, busy, busy_gate, top_level, top_level_gate);
 
-    EXPECT_EQ(result.output, banner + progress_line("load", next_path) + complete);
-    EXPECT_EQ(result.exit_status, 0u);
-    const std::vector<received_command> received = new_commands_of(busy, &top_level);
-    EXPECT_EQ(times_received(received, command_for("load", next_path)), 1)
-        << "times the next loader's command was performed";
-    EXPECT_EQ(times_received(received, command_for("load", killed_path)), 0)
-        << "the killed loader's command was performed";
-  }
+  EXPECT_EQ(result.output, banner + progress_line("load", next_path) + complete);
+  EXPECT_EQ(result.exit_status, 0u);
+  const std::vector<received_command> received = new_commands_of(busy, &top_level);
+  EXPECT_EQ(times_received(received, command_for("load", next_path)), 1)
+      << "times the next loader's command was performed";
+  EXPECT_EQ(times_received(received, command_for("load", killed_path)), 0)
+      << "the killed loader's command was performed";
 }
 
 // A class name that compares equal to "mIRC" only by a looser rule than the

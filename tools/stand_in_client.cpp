@@ -31,21 +31,18 @@ namespace {
 
 const char usage[] =
     "usage: stand_in_client [OPTION]...\n"
-    "  --record FILE           append the records to FILE, not stdout; opened once the window's "
-    "up\n"
+    "  --record FILE           append the records to FILE (opened once the window is up)\n"
     "  --refuse                answer 0 (the client failed) instead of 1\n"
     "  --delay MS              take MS milliseconds over each command, busy meanwhile\n"
-    "  --report-steps EVENT    record the steps too; set the named event EVENT after each record\n"
+    "  --report-steps EVENT    record the steps too; set the named event EVENT after each one\n"
     "  --busy-until EVENT      read no messages until the named event EVENT is set\n"
     "  --hold-until EVENT      in each command, before reading the mapping, stay busy until EVENT\n"
-    "  --hold-after-null EVENT after answering each WM_NULL, read no messages until EVENT is set\n"
+    "  --hold-after-null EVENT after answering each WM_NULL, read no messages until EVENT\n"
     "  --restack-while EVENT   while EVENT is set, move the window to the top and the bottom by\n"
     "                          turns; while it is not, keep it at the bottom\n"
-    "  --leave close|exit      in the first command, once it is recorded, close the window or "
-    "exit\n"
+    "  --leave close|exit      in the first command, once recorded, close the window or exit\n"
     "  --message-only          a message-only window (parent HWND_MESSAGE)\n"
-    "  --class NAME            the window's class name instead of \"mIRC\", in the ANSI code "
-    "page\n";
+    "  --class NAME            the window's class name, in the ANSI code page (\"mIRC\")\n";
 
 // The options' values; an empty text is an option not given.
 const char* record_path = "";
