@@ -395,7 +395,8 @@ struct client_gate {
 started_loader start_past_progress(const std::string& path) {
   started_loader loader = start_loader(arguments{"load", path});
   EXPECT_TRUE(read_output_until(loader, banner + progress_line("load", path)))
-      << "the loader for " << path << " ended before its progress line";
+      << "the loader for " << path << " printed no progress line, or not within " << step_limit_ms
+      << " ms while it waited for mIRC";
   return loader;
 }
 

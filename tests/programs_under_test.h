@@ -52,7 +52,8 @@ struct started_loader {
 started_loader start_loader(const std::vector<std::wstring>& arguments);
 started_loader start_loader(const std::vector<std::string>& arguments);
 // Reads the loader's output until it holds `expected` (true), or until the
-// loader has ended without printing it (false): to know how far it has come.
+// loader has ended, or step_limit_ms has passed, without printing it (false):
+// to know how far it has come.
 bool read_output_until(started_loader& loader, const std::string& expected);
 loader_run finish_loader(started_loader loader);
 // Ends a loader at once, as an editor cancelling its task does.
