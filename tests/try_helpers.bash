@@ -128,9 +128,11 @@ wine_left() {
 
 # A machine without one of try's packages, for the commands run with
 # $without_ninja_path as PATH: dpkg-query there has ninja-build missing until
-# apt-get has installed it; apt-get, as apt-get does, fails at once while
-# another holds its lock, and otherwise installs it, in 12 s (long enough for
-# a waiting install-deps to say that it still waits).
+# apt-get has installed it. apt-get does as apt's does with
+# -o DPkg::Lock::Timeout: update fails at once while another update runs;
+# install, while another install runs, waits, saying so each second, or
+# without that option fails at once. It installs until the try that waits
+# for it has said so, then that it still waits (a minute at most).
 machine_without_ninja() {
   local bin=$BATS_TEST_TMPDIR/bin stubs=$BATS_TEST_TMPDIR
   mkdir -p "$bin"
@@ -141,12 +143,24 @@ exec $(command -v dpkg-query) "\$@"
 STUB
   cat >"$bin/apt-get" <<STUB
 #!/bin/sh
-exec 7>"$stubs/apt-get.lock"
-flock -n 7 || { echo "E: Could not get lock $stubs/apt-get.lock" >&2; exit 100; }
-echo "\$*" >>"$stubs/apt-get.calls"
-case \$1 in
-  update) sleep 1 ;;
-  install) sleep 12 && touch "$stubs/ninja-installed" ;;
+case " \$* " in
+  *" update "*)
+    exec 7>"$stubs/lists.lock"
+    flock -n 7 || { echo "E: Could not get lock $stubs/lists.lock" >&2; exit 100; }
+    sleep 1 ;;
+  *" install "*)
+    exec 7>"$stubs/lock-frontend"
+    until flock -n 7; do
+      case " \$* " in *" -o DPkg::Lock::Timeout="*) ;; *) echo "E: Could not get lock $stubs/lock-frontend" >&2; exit 100 ;; esac
+      echo "Waiting for cache lock: Could not get lock $stubs/lock-frontend. It is held by process 1 (apt-get)..."
+      sleep 1
+    done
+    [ ! -e "$stubs/ninja-installed" ] || exit 0
+    for _ in \$(seq 60); do
+      ! grep -hs -A1 'Waiting for cache lock' "$stubs"/*.log | grep -q '(still installing the packages' || break
+      sleep 1
+    done
+    touch "$stubs/ninja-installed" ;;
 esac
 STUB
   printf '#!/bin/sh\nexec env "$@"\n' >"$bin/sudo"
