@@ -45,14 +45,16 @@ show_progress() {
   done
 }
 
-# await_file FILE WHAT [PID]: waits until FILE exists, PID (when given) has
-# ended, or a minute has passed, saying every 9 s that it is still WHAT;
-# succeeds once FILE exists.
+# await_file FILE WHAT [PID]: waits, in the caller's shell (where a trap runs
+# at once), until FILE exists, PID (when given) has ended, or a minute has
+# passed, saying every 9 s that it is still WHAT; succeeds once FILE exists.
 await_file() {
   local file=$1 what=$2 pid=${3-} started=$SECONDS
-  while [ ! -e "$file" ] && [ $((SECONDS - started)) -lt 60 ] &&
-        { [ -z "$pid" ] || kill -0 "$pid" 2>/dev/null; }; do
-    sleep 0.1
-  done | show_progress "$what"
+  show_progress "$what" < <(
+    while [ ! -e "$file" ] && [ $((SECONDS - started)) -lt 60 ] &&
+          { [ -z "$pid" ] || kill -0 "$pid" 2>/dev/null; }; do
+      sleep 0.1
+    done
+  )
   [ -e "$file" ]
 }
