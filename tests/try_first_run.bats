@@ -5,15 +5,6 @@
 # shellcheck disable=SC2154  # set by try_helpers.bash, which shellcheck does not follow through load
 load try_helpers
 
-setup() {
-  use_own_cache
-}
-
-teardown() {
-  show_what_was_kept
-  stop_own_prefix
-}
-
 # Stopped before its prefix was made to the end, try leaves no prefix and
 # nothing in its temporary folder; stopped once it was (a slow Ctrl+C), the
 # prefix stays.
