@@ -186,8 +186,8 @@ stop_try() {
     >"$BATS_TEST_TMPDIR/$name.command"
   echo "$exit_status" >"$BATS_TEST_TMPDIR/$name.status"
   [ "$sent" != - ] || fail "try never said a line that matches '$trigger' (waited 300 s)"
-  [ "$said" != - ] || fail "$moment: it never said that it stops (waited 120 s)"
-  [ "$ended" != - ] || fail "$moment: it never ended (waited 120 s)"
+  [ "$said" != - ] || fail "$moment: it did not say that it stops (waited until it ended, 120 s at most)"
+  [ "$ended" != - ] || fail "$moment: it did not end (waited 120 s)"
   [ "$exit_status" = 130 ] || fail "$moment: status $exit_status, not 130"
   [ -z "$(wine_left)" ] || fail "$moment: Wine left running: $(wine_left)"
 }
