@@ -174,20 +174,29 @@ STUB
 # stop_try HOW TRIGGER DELAY [PATH]: runs try (with PATH as PATH) and stops
 # it with Ctrl+C, typed on its terminal or sent to its process group as
 # SIGINT (HOW: typed|signal), DELAY s after it has said a line that matches
-# TRIGGER. try must say that it stops, end with status 130 and leave no
-# Wine running. What it wrote is kept as stop_try_N, with how long it took.
+# TRIGGER. try must say that it stops, end with status 130 and leave no Wine
+# running, nor anything it started: what still has its mark in its
+# environment is given 10 s to end (try does not wait for what it ends).
+# What it wrote is kept as stop_try_N, with how long it took.
 stop_try() {
-  local how=$1 trigger=$2 delay=$3 path=${4:-$PATH} name sent said ended
+  local how=$1 trigger=$2 delay=$3 path=${4:-$PATH} name sent said ended mark left
   local moment="Ctrl+C ($how) $delay s after '$trigger'"
   name=stop_try_$((++stops))
+  mark=VARNOCK_STOPPED_TRY=$BATS_TEST_TMPDIR/$name
   read -r sent said ended exit_status < <(python3 "$source/tests/try_ctrl_c.py" "$how" "$trigger" "$delay" \
-                                       "$BATS_TEST_TMPDIR/$name.log" env PATH="$path" "${try[@]}")
+                                       "$BATS_TEST_TMPDIR/$name.log" env "$mark" PATH="$path" "${try[@]}")
   echo "try, stopped by $moment: said that it stops $said s after, ended $ended s after" \
     >"$BATS_TEST_TMPDIR/$name.command"
   echo "$exit_status" >"$BATS_TEST_TMPDIR/$name.status"
-  [ "$sent" != - ] || fail "try never said a line that matches '$trigger' (waited 300 s)"
+  [ "$sent" != - ] || fail "try never said a line that matches '$trigger' (waited until it ended, 300 s at most)"
   [ "$said" != - ] || fail "$moment: it did not say that it stops (waited until it ended, 120 s at most)"
   [ "$ended" != - ] || fail "$moment: it did not end (waited 120 s)"
   [ "$exit_status" = 130 ] || fail "$moment: status $exit_status, not 130"
   [ -z "$(wine_left)" ] || fail "$moment: Wine left running: $(wine_left)"
+  for _ in {1..100}; do
+    left=$(grep -lszxF "$mark" /proc/[0-9]*/environ | sed 's|/environ$|/cmdline|' | xargs -r cat 2>/dev/null | tr '\0' ' ')
+    [ -n "$left" ] || return 0
+    sleep 0.1
+  done
+  fail "$moment: it left running: $left"
 }
