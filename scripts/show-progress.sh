@@ -4,14 +4,16 @@
 
 # show_progress WHAT [PATTERN...]
 # Passes the lines read from standard input on to standard error, indented:
-# all of them, or with PATTERNs only those that match one of these globs.
+# all of them, or with PATTERNs only those that match one of these globs;
+# a line the same as the one before it only once (apt-get says each second
+# that it waits for a lock).
 # Whenever nothing has been shown for 9 s, it says what is still going on
 # and for how long: "(still WHAT, 20 s so far)". (The clock is read in
 # microseconds, whatever the decimal sign of the locale.)
 show_progress() {
   local what=$1
   shift
-  local line pending='' status pattern shown
+  local line pending='' status pattern shown previous=''
   local started=${EPOCHREALTIME//[!0-9]/} last=${EPOCHREALTIME//[!0-9]/} now
   while :; do
     status=0
@@ -27,10 +29,11 @@ show_progress() {
           # shellcheck disable=SC2053  # the pattern is a glob
           [[ $line == $pattern ]] && shown=1 && break
         done
-        if [ "$shown" -eq 1 ]; then
+        if [ "$shown" -eq 1 ] && [ "$line" != "$previous" ]; then
           echo "  $line" >&2
           last=${EPOCHREALTIME//[!0-9]/}
         fi
+        previous=$line
       fi
       [ "$status" -eq 0 ] || break  # the end of the input
     fi
@@ -42,14 +45,16 @@ show_progress() {
   done
 }
 
-# await_file FILE WHAT [PID]: waits until FILE exists, PID (when given) has
-# ended, or a minute has passed, saying every 9 s that it is still WHAT;
-# succeeds once FILE exists.
+# await_file FILE WHAT [PID]: waits, in the caller's shell (where a trap runs
+# at once), until FILE exists, PID (when given) has ended, or a minute has
+# passed, saying every 9 s that it is still WHAT; succeeds once FILE exists.
 await_file() {
   local file=$1 what=$2 pid=${3-} started=$SECONDS
-  while [ ! -e "$file" ] && [ $((SECONDS - started)) -lt 60 ] &&
-        { [ -z "$pid" ] || kill -0 "$pid" 2>/dev/null; }; do
-    sleep 0.1
-  done | show_progress "$what"
+  show_progress "$what" < <(
+    while [ ! -e "$file" ] && [ $((SECONDS - started)) -lt 60 ] &&
+          { [ -z "$pid" ] || kill -0 "$pid" 2>/dev/null; }; do
+      sleep 0.1
+    done
+  )
   [ -e "$file" ]
 }

@@ -2,8 +2,10 @@
 # Runs COMMAND as a terminal runs a command, and DELAY s after it has said a
 # line that matches TRIGGER, types Ctrl+C on its pseudo-terminal ("typed")
 # or sends SIGINT to its process group ("signal", not on a terminal). Prints
-# how long after that it said that it stops ("try: stopping") and it ended,
-# in seconds ("-" for never), and its exit status; keeps what it wrote in LOG.
+# when Ctrl+C came (s after the start), how long after it the command said
+# that it stops ("try: stopping") and ended (s), and its exit status; "-"
+# for what never came: TRIGGER within 300 s, the rest within 120 s of
+# Ctrl+C, after which its process group is killed. Keeps what it wrote in LOG.
 import os, pty, re, select, signal, subprocess, sys, time
 how, trigger, delay, log = sys.argv[1], sys.argv[2].encode(), float(sys.argv[3]), sys.argv[4]
 if how == "typed":
@@ -15,7 +17,7 @@ else:
     pid = subprocess.Popen(sys.argv[5:], stdin=subprocess.DEVNULL, stdout=write_end,
                            stderr=write_end, start_new_session=True).pid
     os.close(write_end)
-text, due, sent, said, status, open_ = b"", None, None, None, None, True
+text, due, sent, said, status, killed, open_ = b"", None, None, None, None, False, True
 started = time.monotonic()
 while status is None:
     now = time.monotonic()
@@ -28,7 +30,8 @@ while status is None:
             os.killpg(pid, signal.SIGINT)
         sent, at = now, len(text)
         text += b"<Ctrl+C>"
-    if now - (sent or started) > (60 if sent else 180):
+    if not killed and now - (sent or started) > (120 if sent else 300):
+        killed = True
         try:
             os.killpg(pid, signal.SIGKILL)
         except ProcessLookupError:
@@ -48,7 +51,7 @@ while status is None:
     done, wait_status = os.waitpid(pid, os.WNOHANG)
     if done:
         status = os.waitstatus_to_exitcode(wait_status)
-ended = time.monotonic()
+ended = None if killed else time.monotonic()
 open(log, "wb").write(text)
 since = lambda moment: "%.2f" % (moment - sent) if sent and moment else "-"
-print(since(said), since(ended), status)
+print("%.2f" % (sent - started) if sent else "-", since(said), since(ended), status)

@@ -1,29 +1,14 @@
 #!/usr/bin/env bats
 # scripts/try with its Wine prefix kept from an earlier run, in a cache of
 # the test's own: stopped by Ctrl+C while the stand-in client starts, taken
-# as it is, waited for while another try holds it, removed by
-# try --remove-prefix, and two trys at once on a machine without one of its
-# packages. Each test starts from a copy of one prefix (kept_prefix_copies).
+# as it is, waited for while another try holds it, and stopped then, removed
+# by try --remove-prefix, and two trys at once on a machine without one of
+# its packages. Each test starts from a copy of one prefix (from_kept_prefix).
 
 # shellcheck disable=SC2154  # set by try_helpers.bash, which shellcheck does not follow through load
 load try_helpers
-
-setup_file() {
-  make_prefix_to_copy
-}
-
-teardown_file() {
-  remove_prefix_to_copy
-}
-
-setup() {
-  kept_prefix_copy
-}
-
-teardown() {
-  show_what_was_kept
-  stop_own_prefix
-}
+# shellcheck disable=SC2034  # read by the hooks in try_helpers.bash
+from_kept_prefix=1
 
 # With its wineserver ended, Wine takes a second or two to start the
 # client: long enough to be stopped in. The prefix stays.
@@ -41,10 +26,26 @@ teardown() {
   try_delivers "" "making the Wine prefix"
 }
 
-@test "try waits for another try that holds the prefix" {
-  (flock "$XDG_CACHE_HOME/varnock/wine-prefix.lock" sh -c ": >'$BATS_TEST_TMPDIR/held'; sleep 3" &)
+# another_try_holds_prefix UNTIL: holds the prefix's lock, as another try
+# would, until a line of what the test's commands wrote matches UNTIL (two
+# minutes at most; bats does not wait for it).
+another_try_holds_prefix() {
+  (flock "$XDG_CACHE_HOME/varnock/wine-prefix.lock" sh -c ": >'$BATS_TEST_TMPDIR/held'
+    for _ in \$(seq 1200); do grep -qs '$1' '$BATS_TEST_TMPDIR'/*.log && break; sleep 0.1; done" 3>&- &)
   while [ ! -e "$BATS_TEST_TMPDIR/held" ]; do sleep 0.1; done
+}
+
+@test "try waits for another try that holds the prefix" {
+  another_try_holds_prefix 'try: waiting for another try'
   try_delivers "try: waiting for another try" "making the Wine prefix"
+}
+
+# The other try holds on: try stops in the middle of a step that does not
+# end by itself (once it has said that it still waits), and ends it.
+@test "Ctrl+C while try waits for another try that holds the prefix stops it" {
+  another_try_holds_prefix 'the other try lets go'
+  stop_try signal '\(still waiting for the other try' 0
+  echo 'the other try lets go' >"$BATS_TEST_TMPDIR/other.log"
 }
 
 # As a try leaves it: its wineserver up, with its folder in /tmp.
@@ -61,6 +62,8 @@ teardown() {
   [ -z "$(wine_left)" ] || fail "Wine left running: $(wine_left)"
 }
 
+# apt-get does not overlap two updates or two installs (machine_without_ninja):
+# both deliver only if the two install-deps take turns.
 @test "two trys at once without a package: one installs it, the other waits, both deliver" {
   machine_without_ninja
   local n
@@ -74,11 +77,8 @@ teardown() {
     grep -qxF "$delivered" "$BATS_TEST_TMPDIR/try_$n.out" || fail "try $n: the client did not receive the command"
   done
   local waited
-  waited=$(cat "$BATS_TEST_TMPDIR"/try_[12].log | grep -c '^install-deps: waiting for another install-deps' || true)
-  [ "$waited" = 1 ] || fail "$waited install-deps said that they wait for another, not 1"
-  grep -q '(still waiting for the other install-deps' "$BATS_TEST_TMPDIR"/try_[12].log ||
-    fail "no install-deps said that it still waits"
-  local installs
-  installs=$(grep -c '^install' "$BATS_TEST_TMPDIR/apt-get.calls" || true)
-  [ "$installs" = 1 ] || fail "apt-get install ran $installs times, not once"
+  waited=$(cat "$BATS_TEST_TMPDIR"/try_[12].log | grep -c '^  Waiting for cache lock' || true)
+  [ "$waited" = 1 ] || fail "the install-deps said $waited times that apt-get waits for another, not once"
+  grep -h -A1 '^  Waiting for cache lock' "$BATS_TEST_TMPDIR"/try_[12].log | grep -q '^  (still installing the packages' ||
+    fail "the install-deps that waited did not say so, then that it still waits"
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bats
 # scripts/try as a user runs it, from a folder of their own: the arguments
-# it answers by its usage alone, and the path the stand-in client receives
-# for each PATH typed. try runs in the Wine prefix WINEPREFIX names (the
+# it answers by its usage, the TMPDIR it refuses, the loader's status it
+# passes on, and the path the stand-in client receives for each PATH typed. try runs in the Wine prefix WINEPREFIX names (the
 # ctest run's, shared by the paths), or run by hand without it, in one made
 # for the file.
 
@@ -32,9 +32,10 @@ teardown() {
   show_what_was_kept
 }
 
-# usage_case STATUS STREAM ARGUMENTS...: try answers with its usage alone,
-# on STREAM, with STATUS, having neither built nor made a prefix, in a cache
-# of its own and with no prefix of the tests'.
+# usage_case STATUS STREAM ARGUMENTS...: try answers with its usage on
+# STREAM (and for wrong ARGUMENTS, a line that says so), with STATUS, having
+# neither built nor made a prefix, in a cache of its own and with no prefix
+# of the tests'.
 usage_case() {
   local expected_status=$1 stream=$2 name usage other
   shift 2
@@ -46,6 +47,8 @@ usage_case() {
   [ "$exit_status" = "$expected_status" ] || fail "try $*: status $exit_status, expected $expected_status"
   [ "$(head -n 1 "$usage")" = "usage: scripts/try [VERB PATH]" ] || fail "try $*: no usage on $stream"
   [ ! -s "$other" ] || fail "try $*: more than the usage was written"
+  [ "$expected_status" = 0 ] || [ "$(tail -n 1 "$usage")" = "try: wrong arguments: $*" ] ||
+    fail "try $*: no line that says the arguments are wrong"
   [ ! -e "$BATS_TEST_TMPDIR/cache" ] || fail "try $*: it went on to the Wine prefix"
 }
 
@@ -54,9 +57,30 @@ usage_case() {
   usage_case 0 stdout -h
 }
 
-@test "one argument or three: the usage on stderr, status 2, nothing built" {
-  usage_case 2 stderr load
-  usage_case 2 stderr load examples/away.mrc more
+@test "one argument or three: the usage on stderr, status 125, nothing built" {
+  usage_case 125 stderr load
+  usage_case 125 stderr load examples/away.mrc more
+}
+
+# A relative TMPDIR is refused even where it names a folder.
+@test "a TMPDIR that cannot hold files: one line naming it, status 125, nothing installed or built" {
+  machine_without_ninja
+  local tmpdir n=0
+  for tmpdir in "$BATS_TEST_TMPDIR/missing" "my dir" /proc; do
+    run_kept "try_tmpdir_$((++n))" env -C "$caller" PATH="$without_ninja_path" TMPDIR="$tmpdir" \
+      XDG_CACHE_HOME="$BATS_TEST_TMPDIR/cache" "$source/scripts/try"
+    [ "$exit_status" = 125 ] || fail "TMPDIR=$tmpdir: status $exit_status, not 125"
+    [ "$(cat "$log")" = "try: cannot make a folder in $tmpdir: TMPDIR (or /tmp, where TMPDIR is unset) must be an absolute path to a folder you can write to" ] ||
+      fail "TMPDIR=$tmpdir: not the one line that names it"
+    [ -z "$out" ] || fail "TMPDIR=$tmpdir: it wrote to its standard output"
+  done
+}
+
+@test "the loader's status passes through: 1 and its Bad Command for a verb it refuses" {
+  run_kept try_refused env -C "$caller" VARNOCK_TRY_WINEPREFIX="$WINEPREFIX" "$source/scripts/try" Load 'C:\x.mrc'
+  if [ "$exit_status" != 1 ] || ! grep -qx 'Error - Bad Command' <<<"$out"; then
+    not_delivered "try Load 'C:\x.mrc', expecting the loader's status 1 and its 'Error - Bad Command'"
+  fi
 }
 
 # path_case TYPED EXPECTED: try load TYPED, run from the caller's folder,

@@ -1,27 +1,12 @@
 #!/usr/bin/env bats
 # scripts/try with its Wine prefix kept from an earlier run, in a cache of
 # the test's own, in the states that make the next try make it again. Each
-# test starts from a copy of one prefix (kept_prefix_copies).
+# test starts from a copy of one prefix (from_kept_prefix).
 
 # shellcheck disable=SC2154  # set by try_helpers.bash, which shellcheck does not follow through load
 load try_helpers
-
-setup_file() {
-  make_prefix_to_copy
-}
-
-teardown_file() {
-  remove_prefix_to_copy
-}
-
-setup() {
-  kept_prefix_copy
-}
-
-teardown() {
-  show_what_was_kept
-  stop_own_prefix
-}
+# shellcheck disable=SC2034  # read by the hooks in try_helpers.bash
+from_kept_prefix=1
 
 @test "a prefix whose making was cut short is made again" {
   rm "$prefix/.varnock-prefix-made"
