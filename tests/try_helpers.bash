@@ -176,7 +176,7 @@ STUB
 # SIGINT (HOW: typed|signal), DELAY s after it has said a line that matches
 # TRIGGER. try must say that it stops, end with status 130 and leave no Wine
 # running, nor anything it started: what still has its mark in its
-# environment is given 10 s to end (try does not wait for what it ends).
+# environment is given a minute to end (try does not wait for what it ends).
 # What it wrote is kept as stop_try_N, with how long it took.
 stop_try() {
   local how=$1 trigger=$2 delay=$3 path=${4:-$PATH} name sent said ended mark left
@@ -193,7 +193,7 @@ stop_try() {
   [ "$ended" != - ] || fail "$moment: it did not end (waited 120 s)"
   [ "$exit_status" = 130 ] || fail "$moment: status $exit_status, not 130"
   [ -z "$(wine_left)" ] || fail "$moment: Wine left running: $(wine_left)"
-  for _ in {1..100}; do
+  for _ in {1..600}; do
     left=$(grep -lszxF "$mark" /proc/[0-9]*/environ | sed 's|/environ$|/cmdline|' | xargs -r cat 2>/dev/null | tr '\0' ' ')
     [ -n "$left" ] || return 0
     sleep 0.1

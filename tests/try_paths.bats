@@ -1,9 +1,9 @@
 #!/usr/bin/env bats
 # scripts/try as a user runs it, from a folder of their own: the arguments
 # it answers by its usage, the TMPDIR it refuses, the loader's status it
-# passes on, and the path the stand-in client receives for each PATH typed. try runs in the Wine prefix WINEPREFIX names (the
-# ctest run's, shared by the paths), or run by hand without it, in one made
-# for the file.
+# passes on, and the path the stand-in client receives for each PATH typed.
+# try runs in the Wine prefix WINEPREFIX names (the ctest run's, shared by
+# the paths), or run by hand without it, in one made for the file.
 
 # shellcheck disable=SC2154  # set by try_helpers.bash, which shellcheck does not follow through load
 load try_helpers
