@@ -12,9 +12,9 @@ function(varnock_wine_prefix_fixture)
 endfunction()
 
 # varnock_run_under_wine(LOCALE TEST...): the tests run in that prefix, in the
-# given Linux locale, from which Wine takes the ANSI code page (C.UTF-8 gives
-# 1252, ja_JP.UTF-8 932, ru_RU.UTF-8 1251). A test that cannot run under
-# Wine on this machine at all says so and is skipped (cmake/under-wine.sh).
+# given Linux locale, from which Wine takes the ANSI code page. A test that
+# cannot run under Wine on this machine at all says so and is skipped
+# (cmake/under-wine.sh).
 function(varnock_run_under_wine locale)
   set_tests_properties(${ARGN} PROPERTIES
     FIXTURES_REQUIRED wine_prefix
