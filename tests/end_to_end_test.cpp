@@ -719,7 +719,7 @@ TEST_F(LoaderTest, AHungWindowWhoseClassOnlyLooksLikeMircHoldsNoLoaderUp) {
   ASSERT_TRUE(client.running());
 
   started_loader loader = start_loader(arguments{"load", "away.mrc"});
-  const bool ended_by_itself = WaitForSingleObject(loader.process, 20000) == WAIT_OBJECT_0;
+  const bool ended_by_itself = WaitForSingleObject(loader.process, step_limit_ms) == WAIT_OBJECT_0;
   look_alike_goes_on.open();  // so that a loader held up by it ends all the same
   const loader_run result = finish_loader(loader);
   EXPECT_TRUE(ended_by_itself) << "the loader waited for the hung look-alike window";
