@@ -1,8 +1,8 @@
 // The loader under the system's ANSI code page: it takes its arguments from
 // the UTF-16 command line, and hands the client the path's exact bytes in
 // that code page, or refuses it. Each case names the code page it is for;
-// a run tries those of the code page it runs in (the ctest runs under Wine
-// start it in 1252, 932 and 1251).
+// a run tries those of the code page it runs in (under Wine, ctest runs it
+// in each code page that tests/CMakeLists.txt names).
 #include <windows.h>
 
 #include <string>
