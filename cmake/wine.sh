@@ -1,10 +1,11 @@
 # shellcheck shell=bash
 # How this project runs Wine, sourced by every script that does: quiet, and
 # never offering to install Mono or Gecko into a new prefix. VARNOCK_WINEDEBUG
-# asks for Wine's debug output (WINEDEBUG's syntax, such as warn+all). Without
-# it Wine says only the line it gives when, now and then, it cannot start a
-# program ("err:virtual:virtual_alloc_first_teb wine: failed to map the shared
-# user data: c0000018"): that program then ends with status 1 before any of its
+# asks for Wine's debug output (WINEDEBUG's syntax, such as warn+all; not
+# WINEDEBUG, which a shell may keep set for other programs). Without it Wine
+# says only the line it gives when, now and then, it cannot start a program
+# ("err:virtual:virtual_alloc_first_teb wine: failed to map the shared user
+# data: c0000018"): that program then ends with status 1 before any of its
 # own code runs, which would otherwise look like the loader's refusal.
 export WINEDEBUG=${VARNOCK_WINEDEBUG:--all,err+virtual} WINEDLLOVERRIDES="mscoree,mshtml="
 # Debian 13's Wine 10 aborts ("free(): invalid pointer") in every call made
