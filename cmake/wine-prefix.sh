@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# wine-prefix.sh start|serve|stop WINE PREFIX
+# wine-prefix.sh start|serve|end|stop WINE PREFIX
 # start: makes a new, headless Wine prefix at PREFIX (removing any old one).
 # serve: start, then keeps the prefix's wineserver and Wine's own services
 #        (services.exe and the rest) up until stop, their output closed. Else
 #        the first program run in the prefix starts them, and they hold its
 #        output open until the prefix is idle: ctest, which reads a test's
 #        output to its end, then waits for every test running beside it.
-# stop:  ends this prefix's wineserver, and only its, then removes the prefix
-#        and the folder the wineserver kept in the temporary folder.
+# end:   ends this prefix's Wine, and only its: its wineserver, every program
+#        connected to it, and any program of the prefix still starting, which
+#        would otherwise wait for that server forever.
+# stop:  end, then removes the prefix and the folder the wineserver kept in
+#        the temporary folder.
 set -euo pipefail
 source "$(dirname "$0")/wine.sh"
 action=$1 prefix=$3
@@ -18,7 +21,16 @@ boot=$wine
 [ -x "$(dirname "$wine")/wine64" ] && boot=$(dirname "$wine")/wine64
 export WINEPREFIX=$prefix LC_ALL=C.UTF-8
 
-# Ends the prefix's wineserver, then removes the prefix and the folder of the
+end_wine() {
+  local pid
+  "$wineserver" -k 2>/dev/null || true
+  "$wineserver" -w 2>/dev/null || true
+  grep -lszxF "WINEPREFIX=$prefix" /proc/[0-9]*/environ | cut -d/ -f3 | while read -r pid; do
+    [[ $(readlink "/proc/$pid/exe") != "$(dirname "$wine")"/* ]] || kill -KILL "$pid" 2>/dev/null || true
+  done || true
+}
+
+# Ends the prefix's Wine, then removes the prefix and the folder of the
 # server's socket, which outlives it: server-DEV-INODE (the prefix's, in hex)
 # in /tmp/.wine-UID (Wine's) or in a /tmp/wine-XXXXXX of its own (Debian's).
 # While the prefix exists no other has its inode: a folder of that name
@@ -26,8 +38,7 @@ export WINEPREFIX=$prefix LC_ALL=C.UTF-8
 remove_prefix() {
   local server_folder folder
   server_folder=server-$(stat -c %D "$prefix")-$(printf '%x' "$(stat -c %i "$prefix")")
-  "$wineserver" -k 2>/dev/null || true
-  "$wineserver" -w 2>/dev/null || true
+  end_wine
   for folder in "/tmp/.wine-$(id -u)/$server_folder" /tmp/wine-*/"$server_folder"; do
     [ -O "$folder" ] || continue
     rm -rf "$folder"
@@ -50,11 +61,12 @@ case $action in
       "$boot" reg query 'HKCU\Software\Wine\Drivers' /v Graphics </dev/null >/dev/null 2>&1
     fi
     ;;
+  end) end_wine ;;
   stop)
     if [ -d "$prefix" ]; then remove_prefix; fi
     ;;
   *)
-    echo "usage: wine-prefix.sh start|serve|stop WINE PREFIX" >&2
+    echo "usage: wine-prefix.sh start|serve|end|stop WINE PREFIX" >&2
     exit 2
     ;;
 esac
