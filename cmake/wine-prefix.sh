@@ -25,9 +25,9 @@ end_wine() {
   local pid
   "$wineserver" -k 2>/dev/null || true
   "$wineserver" -w 2>/dev/null || true
-  grep -lszxF "WINEPREFIX=$prefix" /proc/[0-9]*/environ | cut -d/ -f3 | while read -r pid; do
+  processes_with "WINEPREFIX=$prefix" | while read -r pid; do
     [[ $(readlink "/proc/$pid/exe") != "$(dirname "$wine")"/* ]] || kill -KILL "$pid" 2>/dev/null || true
-  done || true
+  done
 }
 
 # Ends the prefix's Wine, then removes the prefix and the folder of the

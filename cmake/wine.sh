@@ -28,6 +28,14 @@ use_wine() {
   wine=$1 wineserver=$(dirname "$1")/wineserver
 }
 
+# processes_with LINE...: the pids of this user's processes whose environment
+# holds one of these lines (such as WINEPREFIX=...), a line each.
+processes_with() {
+  local line patterns=()
+  for line; do patterns+=(-e "$line"); done
+  grep -lszxF "${patterns[@]}" /proc/[0-9]*/environ | cut -d/ -f3 || true
+}
+
 # windows_path PATH: how Wine, in $WINEPREFIX, names that Linux path.
 windows_path() {
   "${wine:?}" winepath -w "$1" </dev/null 2>/dev/null

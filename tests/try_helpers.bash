@@ -123,9 +123,12 @@ try_delivers() {
   [ -z "$2" ] || ! grep -q "$2" "$BATS_TEST_TMPDIR/try.log" || fail "it said '$2'"
 }
 
-# The Wine processes of try's prefix, as the /proc files that show them.
-wine_left() {
-  grep -lszxF "WINEPREFIX=$prefix" /proc/[0-9]*/environ | tr '\n' ' ' || true
+# running_with LINE...: the command lines of what runs with one of these
+# lines in its environment (processes_with).
+running_with() {
+  processes_with "$@" | while read -r pid; do
+    tr '\0' ' ' <"/proc/$pid/cmdline" 2>/dev/null && echo
+  done
 }
 
 # A machine without one of try's packages, for the commands run with
@@ -194,8 +197,7 @@ stop_try() {
   [ "$ended" != - ] || fail "$moment: it did not end (waited 120 s)"
   [ "$exit_status" = 130 ] || fail "$moment: status $exit_status, not 130"
   for _ in {1..600}; do
-    left=$(grep -lszxF -e "$mark" -e "WINEPREFIX=$prefix" /proc/[0-9]*/environ | sed 's|/environ$|/cmdline|' |
-           xargs -r cat 2>/dev/null | tr '\0' ' ')
+    left=$(running_with "$mark" "WINEPREFIX=$prefix")
     [ -n "$left" ] || return 0
     sleep 0.1
   done

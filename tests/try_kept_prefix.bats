@@ -59,7 +59,7 @@ another_try_holds_prefix() {
   [ -z "$(find /tmp -maxdepth 2 -name "$server_folder" -user "$(id -u)")" ] ||
     fail "it left $(find /tmp -maxdepth 2 -name "$server_folder")"
   assert_equal "$(ls -A "$try_tmpdir")" ""
-  [ -z "$(wine_left)" ] || fail "Wine left running: $(wine_left)"
+  [ -z "$(running_with "WINEPREFIX=$prefix")" ] || fail "Wine left running: $(running_with "WINEPREFIX=$prefix")"
 }
 
 # apt-get does not overlap two updates or two installs (machine_without_ninja):
