@@ -360,15 +360,9 @@ ULONG handles_to(HANDLE object) {
 
 // A loader opens the lock right before it waits for it, and can do nothing
 // else in between: a handle more than the test's own says that a loader
-// started after the progress line has reached its wait for its turn. Polled,
-// as the system tells no one of a new handle.
+// started after the progress line has reached its wait for its turn.
 bool await_loaders_at_the_lock(HANDLE test_lock, ULONG loaders) {
-  const DWORD started = GetTickCount();
-  while (handles_to(test_lock) < 1 + loaders) {
-    if (GetTickCount() - started >= step_limit_ms) return false;
-    Sleep(5);
-  }
-  return true;
+  return poll_until([&] { return handles_to(test_lock) >= 1 + loaders; });
 }
 
 // What two clients received since the last call, together; `second` may be null.

@@ -221,23 +221,29 @@ started_loader start_loader(const std::vector<std::string>& arguments) {
   return start_loader(widen_each(arguments));
 }
 
-bool read_output_until(started_loader& loader, const std::string& expected) {
+bool poll_until(const std::function<bool()>& reached) {
   const DWORD started = GetTickCount();
-  char chunk[256];
-  DWORD ready = 0;
-  DWORD got = 0;
-  while (loader.output_read.find(expected) == std::string::npos) {
-    // Fails once the loader has ended and its output is all read.
-    if (!PeekNamedPipe(loader.output, nullptr, 0, nullptr, &ready, nullptr)) return false;
-    if (ready == 0) {
-      if (GetTickCount() - started >= step_limit_ms) return false;
-      Sleep(5);  // polled: a pipe tells no one that it has something to read
-      continue;
-    }
-    if (!ReadFile(loader.output, chunk, sizeof chunk, &got, nullptr) || got == 0) return false;
-    loader.output_read.append(chunk, got);
+  while (!reached()) {
+    if (GetTickCount() - started >= step_limit_ms) return false;
+    Sleep(5);
   }
   return true;
+}
+
+bool read_output_until(started_loader& loader, const std::string& expected) {
+  bool ended = false;
+  poll_until([&] {
+    char chunk[256];
+    DWORD ready = 0;
+    DWORD got = 0;
+    // Fails once the loader has ended and its output is all read.
+    ended = !PeekNamedPipe(loader.output, nullptr, 0, nullptr, &ready, nullptr);
+    if (!ended && ready > 0 && ReadFile(loader.output, chunk, sizeof chunk, &got, nullptr)) {
+      loader.output_read.append(chunk, got);
+    }
+    return ended || loader.output_read.find(expected) != std::string::npos;
+  });
+  return loader.output_read.find(expected) != std::string::npos;
 }
 
 // The one way a started program is finished: waited for at most

@@ -96,6 +96,10 @@ size_t times_in(const std::vector<client_record>& records, const std::string& st
 
 // How long a test waits for a step of a program before it fails naming it.
 constexpr DWORD step_limit_ms = 30000;
+// Asks `reached` every 5 ms until it holds (true), for step_limit_ms at most
+// (false): for what tells no one when it changes, as a pipe's bytes or a new
+// handle to an object.
+bool poll_until(const std::function<bool()>& reached);
 
 class stand_in_client;
 using records_test = std::function<bool(const std::vector<client_record>&)>;
